@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::printf("usage: vaneconf [profile]\n");
+  return 0;
+}

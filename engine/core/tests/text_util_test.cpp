@@ -1,0 +1,73 @@
+#include "engine/core/text_util.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace brisvane {
+namespace {
+
+std::string Decoded(std::string text) {
+  DecodePercentInPlace(text);
+  return text;
+}
+
+TEST(TextUtilTest, PercentDecodeAndEscape) {
+  EXPECT_EQ(Decoded("%41%62c"), "Abc");
+  EXPECT_EQ(Decoded("a+b%2f%2F%ff"), "a+b//\xff");
+  // Too short to hold an escape: kept as is, nothing past the end is read.
+  EXPECT_EQ(Decoded("ab%"), "ab%");
+  EXPECT_EQ(Decoded("%4"), "%4");
+  EXPECT_EQ(Decoded("%%"), "%%");
+  // Non-hex digits count as 0.
+  EXPECT_EQ(Decoded("%%41"), "\x04" "1");
+
+  EXPECT_EQ(EscapeForUrl("a b&c"), "a%20b%26c");
+  EXPECT_EQ(EscapeForUrl("% ?+&"), "%25%20%3f%2b%26");
+  EXPECT_EQ(EscapeForUrl("/x=y#~\xe9"), "/x=y#~\xe9");
+  EXPECT_EQ(Decoded(EscapeForUrl("100% a+b?&")), "100% a+b?&");
+}
+
+TEST(TextUtilTest, Base64StandardVectors) {
+  const char* const kPairs[][2] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foobar", "Zm9vYmFy"},
+      {"Aladdin:open sesame", "QWxhZGRpbjpvcGVuIHNlc2FtZQ=="}};
+  for (const auto& pair : kPairs) {
+    EXPECT_EQ(Base64Encode(pair[0]), pair[1]);
+    EXPECT_EQ(Base64Decode(pair[1]), pair[0]);
+  }
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  EXPECT_EQ(Base64Decode(Base64Encode(all)), all);
+}
+
+TEST(TextUtilTest, Base64LenientInput) {
+  // A short final group reads as if padded.
+  EXPECT_EQ(Base64Decode("Zm8"), "fo");
+  EXPECT_EQ(Base64Decode("Q"), "\x40");
+  // Characters outside the alphabet count as 0, like "A".
+  EXPECT_EQ(Base64Decode("Zm*v"), Base64Decode("ZmAv"));
+  EXPECT_EQ(Base64Decode("\x80\xff!!"), std::string(3, '\0'));
+  // Padding is judged per group, even in the middle.
+  EXPECT_EQ(Base64Decode("Zg==Zm9v"), "ffoo");
+}
+
+TEST(TextUtilTest, CaseAndTrim) {
+  EXPECT_EQ(ToLower("AbZ@[`{ 09\xc9\xe9"), "abz@[`{ 09\xc9\xe9");
+  EXPECT_EQ(ToUpper("aBz@[`{ 09\xc9\xe9"), "ABZ@[`{ 09\xc9\xe9");
+  EXPECT_TRUE(EqualsIgnoreCase("Content-TYPE", "content-type"));
+  EXPECT_FALSE(EqualsIgnoreCase("abc", "abcd"));
+  EXPECT_FALSE(EqualsIgnoreCase("@", "`"));  // differ only in bit 0x20
+  EXPECT_FALSE(EqualsIgnoreCase("\xc9", "\xe9"));
+
+  EXPECT_EQ(TrimLeading("  a b  ", ' '), "a b  ");
+  EXPECT_EQ(TrimTrailing("  a b  ", ' '), "  a b");
+  EXPECT_EQ(TrimBoth("//a/b//", '/'), "a/b");
+  for (const char* text : {"", "////"}) {
+    EXPECT_EQ(TrimLeading(text, '/') + TrimTrailing(text, '/') +
+                  TrimBoth(text, '/'), "");
+  }
+}
+
+}  // namespace
+}  // namespace brisvane

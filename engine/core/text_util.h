@@ -1,0 +1,43 @@
+// Small text routines shared by request parsing and response building.
+// All of them work on bytes and ASCII only, never on the C locale, so their
+// results do not change with the host's language settings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brisvane {
+
+inline constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Replaces each "%XY" with the byte 0xXY; "+" and everything else is kept.
+// The two characters after "%" are not validated: a character that is not
+// a hex digit counts as digit 0, so "%G1" gives byte 0x01. A "%" followed
+// by fewer than two characters is kept as it is, with what follows it.
+void DecodePercentInPlace(std::string& text);
+
+// Replaces each of "%", " ", "?", "+" and "&" by "%" and two lower-case hex
+// digits; all other bytes are copied unchanged.
+std::string EscapeForUrl(std::string_view text);
+
+// Decodes four characters at a time into three bytes, or into one byte when
+// the group's third character is "=" and two when its fourth is. Characters
+// outside the alphabet are not rejected and count as 0. A final group of
+// fewer than four characters is read as if padded with "=", so unpadded
+// input decodes the same as padded input.
+std::string Base64Decode(std::string_view text);
+// Padded output, the inverse of Base64Decode for well-formed input.
+std::string Base64Encode(std::string_view bytes);
+
+// ASCII letters only; bytes >= 0x80 are left alone.
+std::string ToLower(std::string_view text);
+std::string ToUpper(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Remove the leading / trailing / both runs of `c`.
+std::string TrimLeading(std::string_view text, char c);
+std::string TrimTrailing(std::string_view text, char c);
+std::string TrimBoth(std::string_view text, char c);
+
+}  // namespace brisvane

@@ -1,0 +1,12 @@
+#include <cstdio>
+#include <string>
+
+namespace platform::detail {
+
+// No desktop to show a box on: one line on standard error, never blocking.
+void show_message_box(const std::string& text, const std::string& caption, unsigned) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace platform::detail

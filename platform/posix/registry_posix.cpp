@@ -1,0 +1,513 @@
+// The registry on POSIX: one text file in the registry export format,
+// located by BRISVANE_REGISTRY or as registry.reg beside the executable.
+//
+// Every call first checks whether the file changed on disk (another
+// process, or a person with an editor) and reloads it if so. Every change
+// is written before the call returns: under an exclusive lock on
+// "<file>.lock" the store reloads, changes, writes "<file>.new" and renames
+// it over the file, so readers never see a torn file and a crash leaves the
+// previous file whole. Each new file gets a modification time later than
+// the one it replaces, so (inode, mtime) tells every version apart.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/posix/errno_map.h"
+#include "platform/posix/registry_tree.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+using posix::RegKey;
+using posix::RegValue;
+
+struct FileStamp {
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+
+  bool operator==(const FileStamp& o) const {
+    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
+FileStamp stamp_of(const struct stat& st) {
+  FileStamp s;
+  s.exists = true;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.size = st.st_size;
+  s.mtime = st.st_mtim;
+  return s;
+}
+
+class Store {
+ public:
+  static Store& get() {
+    static Store* store = new Store();  // lives until exit; handles may outlive statics
+    return *store;
+  }
+
+  os_error open_key(RegHandle parent, const std::string& subkey, bool create, RegHandle* out,
+                    bool* created) {
+    if (!out) return err::kInvalidParameter;
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> base;
+    if (!path_of(parent, &base)) return err::kInvalidHandle;
+    if (!subkey.empty() && subkey[0] == '\\') return err::kBadPathname;
+    std::vector<std::string> parts = base;
+    for (auto& p : posix::split_key_path(subkey)) parts.push_back(p);
+    refresh();
+    RegKey* key = find(parts);
+    bool made = false;
+    if (!key) {
+      if (!find(base)) return err::kKeyDeleted;
+      if (!create) return err::kFileNotFound;
+      os_error e = mutate([&] {
+        RegKey* k = find(base);
+        if (!k) return err::kKeyDeleted;
+        for (size_t i = base.size(); i < parts.size(); ++i) k = k->add_subkey(parts[i]);
+        return err::kSuccess;
+      });
+      if (e != err::kSuccess) return e;
+      key = find(parts);
+      if (!key) return err::kCantWrite;
+      made = true;
+    }
+    // Keep the stored spelling of every part, as the registry reports it.
+    std::vector<std::string> spelled;
+    RegKey* k = &top_;
+    for (const auto& p : parts) {
+      k = k->find_subkey(p);
+      spelled.push_back(k->name);
+    }
+    RegHandle h = next_handle_;
+    next_handle_ += 4;
+    handles_[h] = std::move(spelled);
+    *out = h;
+    if (created) *created = made;
+    return err::kSuccess;
+  }
+
+  os_error close_key(RegHandle h) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (root_index(h) >= 0) return err::kSuccess;
+    return handles_.erase(h) ? err::kSuccess : err::kInvalidHandle;
+  }
+
+  os_error query_value(RegHandle h, const std::string& name, uint32_t* type, void* data,
+                       uint32_t* size) {
+    std::lock_guard<std::mutex> lock(mu_);
+    RegKey* key = nullptr;
+    if (os_error e = key_of(h, &key)) return e;
+    RegValue* v = key->find_value(name);
+    if (!v) return err::kFileNotFound;
+    return copy_out(*v, type, data, size);
+  }
+
+  os_error set_value(RegHandle h, const std::string& name, uint32_t type, const void* data,
+                     uint32_t size) {
+    if (size > 0 && !data) return err::kInvalidParameter;
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> path;
+    if (!path_of(h, &path)) return err::kInvalidHandle;
+    std::string bytes(static_cast<const char*>(data), data ? size : 0);
+    return mutate([&] {
+      RegKey* key = find(path);
+      if (!key) return err::kKeyDeleted;
+      key->set_value(name, type, bytes);
+      return err::kSuccess;
+    });
+  }
+
+  os_error delete_value(RegHandle h, const std::string& name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> path;
+    if (!path_of(h, &path)) return err::kInvalidHandle;
+    return mutate([&] {
+      RegKey* key = find(path);
+      if (!key) return err::kKeyDeleted;
+      return key->remove_value(name) ? err::kSuccess : err::kFileNotFound;
+    });
+  }
+
+  os_error query_info(RegHandle h, uint32_t* subkeys, uint32_t* values) {
+    std::lock_guard<std::mutex> lock(mu_);
+    RegKey* key = nullptr;
+    if (os_error e = key_of(h, &key)) return e;
+    if (subkeys) *subkeys = static_cast<uint32_t>(key->subkeys.size());
+    if (values) *values = static_cast<uint32_t>(key->values.size());
+    return err::kSuccess;
+  }
+
+  os_error enum_key(RegHandle h, uint32_t index, uint32_t max_name, std::string* name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    RegKey* key = nullptr;
+    if (os_error e = key_of(h, &key)) return e;
+    if (index >= key->subkeys.size()) return err::kNoMoreItems;
+    const std::string& n = key->subkeys[index]->name;
+    if (n.size() + 1 > max_name) return err::kMoreData;
+    if (name) *name = n;
+    return err::kSuccess;
+  }
+
+  os_error enum_value(RegHandle h, uint32_t index, uint32_t max_name, std::string* name,
+                      uint32_t* type, void* data, uint32_t* size) {
+    std::lock_guard<std::mutex> lock(mu_);
+    RegKey* key = nullptr;
+    if (os_error e = key_of(h, &key)) return e;
+    if (index >= key->values.size()) return err::kNoMoreItems;
+    const RegValue& v = key->values[index];
+    if (v.name.size() + 1 > max_name) return err::kMoreData;
+    if (name) *name = v.name;
+    return copy_out(v, type, data, size);
+  }
+
+  os_error delete_key(RegHandle h, const std::string& subkey) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> path;
+    if (!path_of(h, &path)) return err::kInvalidHandle;
+    size_t own = path.size();
+    for (auto& p : posix::split_key_path(subkey)) path.push_back(p);
+    if (path.size() == own) return err::kAccessDenied;  // a key cannot delete itself
+    return mutate([&] {
+      std::vector<std::string> parent(path.begin(), path.end() - 1);
+      if (!find(std::vector<std::string>(path.begin(), path.begin() + own))) return err::kKeyDeleted;
+      RegKey* p = find(parent);
+      if (!p) return err::kFileNotFound;
+      RegKey* t = p->find_subkey(path.back());
+      if (!t) return err::kFileNotFound;
+      if (!t->subkeys.empty()) return err::kAccessDenied;
+      p->remove_subkey(path.back());
+      return err::kSuccess;
+    });
+  }
+
+  os_error save_key(RegHandle h, const std::string& file) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> path;
+    if (os_error e = existing_path(h, &path)) return e;
+    std::string joined;
+    for (const auto& p : path) joined += (joined.empty() ? "" : "\\") + p;
+    std::string text = posix::format_reg_subtree(*find(path), joined);
+    // Like the system's save, never overwrite an existing file.
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EEXIST ? err::kAlreadyExists : posix::from_errno(errno);
+    os_error e = write_all(fd, text);
+    ::close(fd);
+    if (e != err::kSuccess) ::unlink(file.c_str());
+    return e;
+  }
+
+  os_error restore_key(RegHandle h, const std::string& file) {
+    std::string text;
+    if (os_error e = read_file(file, &text)) return e;
+    RegKey loaded;
+    posix::add_roots(&loaded);
+    posix::ParseResult parsed = posix::parse_reg_text(text, &loaded);
+    if (!parsed.problems.empty() || parsed.first_section.empty()) return err::kBadDb;
+    RegKey* source = nullptr;
+    {
+      RegKey* k = &loaded;
+      for (const auto& p : parsed.first_section) k = k ? k->find_subkey(p) : nullptr;
+      source = k;
+    }
+    if (!source) return err::kBadDb;
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> path;
+    if (os_error e = existing_path(h, &path)) return e;
+    return mutate([&] {
+      RegKey* key = find(path);
+      if (!key) return err::kKeyDeleted;
+      key->assign_contents(*source);
+      return err::kSuccess;
+    });
+  }
+
+ private:
+  Store() {
+    posix::add_roots(&top_);
+  }
+
+  static int root_index(RegHandle h) {
+    const RegHandle roots[5] = {kHkeyClassesRoot, kHkeyCurrentUser, kHkeyLocalMachine, kHkeyUsers,
+                                kHkeyCurrentConfig};
+    for (int i = 0; i < 5; ++i)
+      if (roots[i] == h) return i;
+    return -1;
+  }
+
+  bool path_of(RegHandle h, std::vector<std::string>* path) const {
+    int r = root_index(h);
+    if (r >= 0) {
+      *path = {posix::kRootNames[r]};
+      return true;
+    }
+    auto it = handles_.find(h);
+    if (it == handles_.end()) return false;
+    *path = it->second;
+    return true;
+  }
+
+  RegKey* find(const std::vector<std::string>& parts) {
+    RegKey* k = &top_;
+    for (const auto& p : parts) {
+      k = k->find_subkey(p);
+      if (!k) return nullptr;
+    }
+    return k;
+  }
+
+  // The key behind a handle, after looking for changes on disk.
+  os_error key_of(RegHandle h, RegKey** key) {
+    std::vector<std::string> path;
+    if (os_error e = existing_path(h, &path)) return e;
+    *key = find(path);
+    return err::kSuccess;
+  }
+
+  os_error existing_path(RegHandle h, std::vector<std::string>* path) {
+    if (!path_of(h, path)) return err::kInvalidHandle;
+    refresh();
+    return find(*path) ? err::kSuccess : err::kKeyDeleted;
+  }
+
+  static os_error copy_out(const RegValue& v, uint32_t* type, void* data, uint32_t* size) {
+    if (type) *type = v.type;
+    uint32_t need = static_cast<uint32_t>(v.data.size());
+    if (!data) {
+      if (size) *size = need;
+      return err::kSuccess;
+    }
+    if (!size) return err::kInvalidParameter;
+    uint32_t have = *size;
+    *size = need;
+    if (need > have) return err::kMoreData;
+    std::memcpy(data, v.data.data(), need);
+    return err::kSuccess;
+  }
+
+  static std::string current_file() {
+    if (auto env = get_env("BRISVANE_REGISTRY"); env && !env->empty()) return *env;
+    return executable_directory() + "/registry.reg";
+  }
+
+  static os_error read_file(const std::string& file, std::string* text, FileStamp* stamp = nullptr) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return posix::from_errno(errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+      os_error e = posix::from_errno(errno);
+      ::close(fd);
+      return e;
+    }
+    text->clear();
+    char buf[65536];
+    while (true) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        os_error e = posix::from_errno(errno);
+        ::close(fd);
+        return e;
+      }
+      if (n == 0) break;
+      text->append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (stamp) *stamp = stamp_of(st);
+    return err::kSuccess;
+  }
+
+  static os_error write_all(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return posix::from_errno(errno);
+      done += static_cast<size_t>(n);
+    }
+    return err::kSuccess;
+  }
+
+  // Brings the tree up to date with the file, if the file changed.
+  void refresh() {
+    std::string file = current_file();
+    struct stat& st = last_stat_;
+    FileStamp now;
+    if (::stat(file.c_str(), &st) == 0) now = stamp_of(st);
+    if (loaded_ && file == file_ && now == stamp_) return;
+    load(file);
+  }
+
+  void load(const std::string& file) {
+    top_.clear();
+    posix::add_roots(&top_);
+    file_ = file;
+    stamp_ = FileStamp{};
+    damaged_ = false;
+    loaded_ = true;
+    std::string text;
+    FileStamp stamp;
+    os_error e = read_file(file, &text, &stamp);
+    if (e == err::kFileNotFound) return;  // no file yet: an empty registry
+    if (e != err::kSuccess) {
+      damaged_ = true;
+      loaded_ = false;
+      report("cannot read " + file + ": " + error_message(e));
+      return;
+    }
+    stamp_ = stamp;
+    posix::ParseResult parsed = posix::parse_reg_text(text, &top_);
+    if (!parsed.problems.empty()) {
+      // Writing back would drop what we could not read: refuse changes
+      // until the file is mended.
+      damaged_ = true;
+      for (const auto& p : parsed.problems) report(file + ": " + p);
+    }
+  }
+
+  void report(const std::string& line) {
+    if (line == last_report_) return;
+    last_report_ = line;
+    std::fprintf(stderr, "registry: %s\n", line.c_str());
+  }
+
+  // Applies `change` to the current tree and writes the result, under the
+  // file lock. The change returns the call's result; only success writes.
+  template <typename Change>
+  os_error mutate(Change change) {
+    std::string file = current_file();
+    // The lock file stays open while the registry file stays the same.
+    std::string lock_path = file + ".lock";
+    // A forked child shares the parent's open file, and with it the lock:
+    // it needs one of its own.
+    if (lock_fd_ < 0 || lock_path != lock_path_ || lock_pid_ != getpid()) {
+      if (lock_fd_ >= 0) ::close(lock_fd_);
+      lock_path_ = lock_path;
+      lock_pid_ = getpid();
+      lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (lock_fd_ < 0) return posix::from_errno(errno);
+    }
+    while (flock(lock_fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) return posix::from_errno(errno);
+    }
+    os_error result = mutate_locked(file, change);
+    flock(lock_fd_, LOCK_UN);
+    return result;
+  }
+
+  template <typename Change>
+  os_error mutate_locked(const std::string& file, Change& change) {
+    refresh();
+    if (damaged_) return err::kBadDb;
+    os_error e = change();
+    if (e != err::kSuccess) return e;
+    std::string text = posix::format_reg_text(top_);
+    std::string temp = file + ".new";
+    // refresh() just looked at the file; under the lock it cannot change.
+    mode_t mode = 0600;
+    const struct stat& old = last_stat_;
+    bool had_old = stamp_.exists;
+    if (had_old) mode = old.st_mode & 07777;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+      loaded_ = false;  // the tree holds a change the file does not
+      return posix::from_errno(errno);
+    }
+    e = write_all(fd, text);
+    struct stat st {};
+    if (e == err::kSuccess && fstat(fd, &st) != 0) e = posix::from_errno(errno);
+    if (e == err::kSuccess && had_old && !later(st.st_mtim, old.st_mtim)) {
+      timespec times[2];
+      times[0].tv_nsec = UTIME_OMIT;
+      times[1] = old.st_mtim;
+      if (++times[1].tv_nsec >= 1000000000L) {
+        times[1].tv_nsec = 0;
+        ++times[1].tv_sec;
+      }
+      futimens(fd, times);
+      fstat(fd, &st);
+    }
+    if (::close(fd) != 0 && e == err::kSuccess) e = posix::from_errno(errno);
+    if (e == err::kSuccess && ::rename(temp.c_str(), file.c_str()) != 0) e = posix::from_errno(errno);
+    if (e != err::kSuccess) {
+      ::unlink(temp.c_str());
+      loaded_ = false;
+      return e;
+    }
+    stamp_ = stamp_of(st);
+    file_ = file;
+    return err::kSuccess;
+  }
+
+  static bool later(const timespec& a, const timespec& b) {
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+  }
+
+  std::mutex mu_;
+  RegKey top_;
+  std::string file_;
+  FileStamp stamp_;
+  bool loaded_ = false;
+  bool damaged_ = false;
+  std::string last_report_;
+  struct stat last_stat_ {};
+  std::string lock_path_;
+  int lock_fd_ = -1;
+  pid_t lock_pid_ = 0;
+  std::unordered_map<RegHandle, std::vector<std::string>> handles_;
+  RegHandle next_handle_ = 0x1000;
+};
+
+}  // namespace
+
+os_error reg_open_key(RegHandle parent, const std::string& subkey, bool create, RegHandle* out,
+                      bool* created) {
+  return Store::get().open_key(parent, subkey, create, out, created);
+}
+os_error reg_close_key(RegHandle key) { return Store::get().close_key(key); }
+os_error reg_query_value(RegHandle key, const std::string& name, uint32_t* type, void* data,
+                         uint32_t* size) {
+  return Store::get().query_value(key, name, type, data, size);
+}
+os_error reg_set_value(RegHandle key, const std::string& name, uint32_t type, const void* data,
+                       uint32_t size) {
+  return Store::get().set_value(key, name, type, data, size);
+}
+os_error reg_delete_value(RegHandle key, const std::string& name) {
+  return Store::get().delete_value(key, name);
+}
+os_error reg_query_info(RegHandle key, uint32_t* subkeys, uint32_t* values) {
+  return Store::get().query_info(key, subkeys, values);
+}
+os_error reg_enum_key(RegHandle key, uint32_t index, uint32_t max_name, std::string* name) {
+  return Store::get().enum_key(key, index, max_name, name);
+}
+os_error reg_enum_value(RegHandle key, uint32_t index, uint32_t max_name, std::string* name,
+                        uint32_t* type, void* data, uint32_t* size) {
+  return Store::get().enum_value(key, index, max_name, name, type, data, size);
+}
+os_error reg_delete_key(RegHandle key, const std::string& subkey) {
+  return Store::get().delete_key(key, subkey);
+}
+os_error reg_save_key(RegHandle key, const std::string& file) {
+  return Store::get().save_key(key, file);
+}
+os_error reg_restore_key(RegHandle key, const std::string& file) {
+  return Store::get().restore_key(key, file);
+}
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "platform/system.h"
+
+namespace platform {
+
+std::string executable_path() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string executable_directory() {
+  std::string path = executable_path();
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+int platform_id() { return 2; }
+
+bool running_under_wine() { return false; }
+
+uint32_t tick_count() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+void sleep_ms(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+uint32_t current_thread_id() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t current_process_id() { return static_cast<uint32_t>(getpid()); }
+
+std::optional<std::string> get_env(const std::string& name) {
+  const char* v = std::getenv(name.c_str());
+  if (!v) return std::nullopt;
+  return std::string(v);
+}
+
+bool set_env(const std::string& name, const std::string& value) {
+  return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+bool unset_env(const std::string& name) { return unsetenv(name.c_str()) == 0; }
+
+}  // namespace platform

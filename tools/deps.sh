@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever the build and the tests need and this
+# machine lacks. Usage: tools/deps.sh [native|windows|all]
+set -u
+want=${1:-all}
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+add() { for p in "$@"; do have "$p" || need+=("$p"); done; }
+
+add cmake ninja-build g++ googletest curl wget perl
+case "$want" in
+  windows|all) add g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 ;;
+esac
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null 2>&1 || true
+  if ! apt-get install -y -qq "${need[@]}" >/tmp/brisvane-apt.log 2>&1; then
+    echo "apt-get install failed; see /tmp/brisvane-apt.log" >&2
+    exit 1
+  fi
+fi
+exit 0

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Runs every test: the native suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the x86_64 Windows suite under wine64 in a
+# fresh prefix, and the i686 Windows build. Ends with "N passed, N failed".
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+bash tools/deps.sh all || { echo "0 passed, 1 failed"; exit 1; }
+
+passed=0
+failed=0
+skipped=0
+stage_failed=0
+
+# Adds the per-test results of one ctest log to the totals.
+count_ctest() {
+  local log=$1 p f s
+  p=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed +[0-9.]+ sec' "$log")
+  s=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped|Not Run' "$log")
+  f=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*(Failed|Exception|Timeout)' "$log")
+  passed=$((passed + p)); failed=$((failed + f)); skipped=$((skipped + s))
+  echo "   $p passed, $f failed, $s skipped"
+}
+
+build() {  # build <dir> <log> <cmake args...>
+  local dir=$1 log=$2; shift 2
+  cmake -S "$root" -B "$dir" -G Ninja -DBRISVANE_WERROR=ON "$@" >"$log" 2>&1 &&
+    cmake --build "$dir" -j "$jobs" >>"$log" 2>&1
+}
+
+echo "== native (ASan + UBSan)"
+if build build/test-native build/test-native.log -DCMAKE_BUILD_TYPE=Debug -DBRISVANE_SANITIZE=ON; then
+  (cd build/test-native && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+     ctest -j "$jobs" --timeout 300 --output-on-failure) >build/test-native-ctest.log 2>&1
+  [ $? -eq 0 ] || stage_failed=1
+  count_ctest build/test-native-ctest.log
+  grep -E '\*\*\*(Failed|Exception|Timeout)' build/test-native-ctest.log | sed 's/^/   /'
+else
+  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-native.log | head -20 | sed 's/^/   /'
+  failed=$((failed + 1)); stage_failed=1
+fi
+
+echo "== windows x86_64 (wine64)"
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d /tmp/brisvane-wine.XXXXXX)
+export WINEDEBUG=-all
+cleanup_wine() { /usr/lib/wine/wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"; }
+trap cleanup_wine EXIT
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+# No display here: Wine's null graphics driver still runs windows and boxes.
+/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+if build build/test-win64 build/test-win64.log -DCMAKE_BUILD_TYPE=Release \
+     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"; then
+  (cd build/test-win64 && ctest -j "$jobs" --timeout 600 --output-on-failure) >build/test-win64-ctest.log 2>&1
+  [ $? -eq 0 ] || stage_failed=1
+  count_ctest build/test-win64-ctest.log
+  grep -E '\*\*\*(Failed|Exception|Timeout)' build/test-win64-ctest.log | sed 's/^/   /'
+else
+  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-win64.log | head -20 | sed 's/^/   /'
+  failed=$((failed + 1)); stage_failed=1
+fi
+/usr/lib/wine/wineserver -k >/dev/null 2>&1
+
+echo "== windows i686 (build only)"
+if build build/test-win32 build/test-win32.log -DCMAKE_BUILD_TYPE=Release -DBRISVANE_TESTS=ON \
+     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"; then
+  echo "   built"; passed=$((passed + 1))
+else
+  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-win32.log | head -20 | sed 's/^/   /'
+  failed=$((failed + 1)); stage_failed=1
+fi
+
+if [ "$stage_failed" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
