@@ -4,8 +4,10 @@
 
 namespace platform {
 namespace detail {
+// Supplied by the backend.
 void show_message_box(const std::string& text, const std::string& caption, unsigned style);
-}
+void play_message_beep();
+}  // namespace detail
 
 namespace {
 std::mutex g_hook_mutex;
@@ -29,5 +31,7 @@ void message_box(const std::string& text, const std::string& caption, unsigned s
   }
   detail::show_message_box(text, caption, style);
 }
+
+void message_beep() { detail::play_message_beep(); }
 
 }  // namespace platform

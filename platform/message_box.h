@@ -17,6 +17,9 @@ inline constexpr unsigned kMbTaskModal = 0x2000;
 void message_box(const std::string& text, const std::string& caption,
                  unsigned style);
 
+// The exclamation beep that goes with a warning box.
+void message_beep();
+
 // While a hook is installed, boxes go to the hook instead of the user.
 // Tests use it to see what would have been shown.
 using MessageBoxHook = std::function<void(const std::string& text,

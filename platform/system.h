@@ -32,6 +32,29 @@ uint32_t current_process_id();
 // to skip checks that meet a known gap of Wine's; the code never does.
 bool running_under_wine();
 
+// Process priority class: 0 idle, 1 normal, 2 high. False when the
+// system refuses (on POSIX raising it needs privileges).
+bool set_priority_class(int level);
+
+// Enables a privilege such as "SeBackupPrivilege" in the process token.
+// A no-op that succeeds on POSIX.
+bool enable_privilege(const char* name);
+
+// COM in the multithreaded model for the calling thread; no-ops on POSIX.
+void com_initialize();
+void com_uninitialize();
+
+// Time-zone bias in minutes as Windows reports it (positive west of
+// Greenwich): Bias + StandardBias, plus DaylightBias while daylight time
+// is in force.
+int32_t time_zone_bias();
+
+// Local calendar time now.
+struct LocalTime {
+  int year, month, day, hour, minute, second;  // month 1..12
+};
+LocalTime local_time_now();
+
 // An environment variable, or nothing when it is not set.
 std::optional<std::string> get_env(const std::string& name);
 bool set_env(const std::string& name, const std::string& value);

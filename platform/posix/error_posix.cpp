@@ -35,6 +35,8 @@ constexpr Message kMessages[] = {
     {112, "There is not enough space on the disk."},
     {122, "The data area passed to a system call is too small."},
     {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {126, "The specified module could not be found."},
+    {127, "The specified procedure could not be found."},
     {145, "The directory is not empty."},
     {161, "The specified path is invalid."},
     {183, "Cannot create a file when that file already exists."},

@@ -9,4 +9,8 @@ void show_message_box(const std::string& text, const std::string& caption, unsig
   std::fflush(stderr);
 }
 
+// No sound on a server console: a bell on standard error would land in
+// logs as a control character.
+void play_message_beep() {}
+
 }  // namespace platform::detail

@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "platform/posix/errno_map.h"
+#include "platform/posix/registry_location.h"
 #include "platform/posix/registry_tree.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -299,10 +300,7 @@ class Store {
     return err::kSuccess;
   }
 
-  static std::string current_file() {
-    if (auto env = get_env("BRISVANE_REGISTRY"); env && !env->empty()) return *env;
-    return executable_directory() + "/registry.reg";
-  }
+  static std::string current_file() { return posix::registry_file_path(); }
 
   static os_error read_file(const std::string& file, std::string* text, FileStamp* stamp = nullptr) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);

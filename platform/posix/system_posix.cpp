@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -5,6 +6,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/error.h"
+#include "platform/posix/errno_map.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -55,5 +58,42 @@ bool set_env(const std::string& name, const std::string& value) {
 }
 
 bool unset_env(const std::string& name) { return unsetenv(name.c_str()) == 0; }
+
+bool set_priority_class(int level) {
+  // The nice values nearest the Windows classes; raising the priority
+  // needs privileges, and so does lowering nice again after idle.
+  static constexpr int kNice[] = {19, 0, -10};
+  if (level < 0 || level > 2) {
+    set_last_error(err::kInvalidParameter);
+    return false;
+  }
+  if (setpriority(PRIO_PROCESS, 0, kNice[level]) != 0) {
+    posix::set_last_from_errno();
+    return false;
+  }
+  return true;
+}
+
+bool enable_privilege(const char*) { return true; }
+
+void com_initialize() {}
+void com_uninitialize() {}
+
+int32_t time_zone_bias() {
+  // tzset first: localtime_r need not notice a changed TZ by itself.
+  tzset();
+  time_t now = time(nullptr);
+  struct tm local {};
+  localtime_r(&now, &local);
+  return static_cast<int32_t>(-local.tm_gmtoff / 60);  // tm_gmtoff counts daylight time in
+}
+
+LocalTime local_time_now() {
+  tzset();
+  time_t now = time(nullptr);
+  struct tm t {};
+  localtime_r(&now, &t);
+  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
 
 }  // namespace platform

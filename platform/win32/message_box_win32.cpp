@@ -13,6 +13,8 @@ namespace detail {
 void show_message_box(const std::string& text, const std::string& caption, unsigned style) {
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), style);
 }
+
+void play_message_beep() { MessageBeep(MB_ICONEXCLAMATION); }
 }  // namespace detail
 
 }  // namespace platform

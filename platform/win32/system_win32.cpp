@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdlib>
 #include <vector>
@@ -59,5 +60,48 @@ bool set_env(const std::string& name, const std::string& value) {
 }
 
 bool unset_env(const std::string& name) { return SetEnvironmentVariableA(name.c_str(), nullptr) != 0; }
+
+bool set_priority_class(int level) {
+  static constexpr DWORD kClass[] = {IDLE_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS, HIGH_PRIORITY_CLASS};
+  if (level < 0 || level > 2) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return SetPriorityClass(GetCurrentProcess(), kClass[level]) != 0;
+}
+
+bool enable_privilege(const char* name) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+  TOKEN_PRIVILEGES tp{};
+  tp.PrivilegeCount = 1;
+  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  bool ok = LookupPrivilegeValueA(nullptr, name, &tp.Privileges[0].Luid) &&
+            AdjustTokenPrivileges(token, FALSE, &tp, sizeof tp, nullptr, nullptr);
+  // AdjustTokenPrivileges succeeds without enabling a privilege that the
+  // token does not hold; only the last error tells.
+  DWORD e = GetLastError();
+  if (ok && e == ERROR_NOT_ALL_ASSIGNED) ok = false;
+  CloseHandle(token);
+  SetLastError(ok ? ERROR_SUCCESS : e);
+  return ok;
+}
+
+void com_initialize() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+void com_uninitialize() { CoUninitialize(); }
+
+int32_t time_zone_bias() {
+  TIME_ZONE_INFORMATION tz;
+  DWORD which = GetTimeZoneInformation(&tz);
+  int32_t bias = tz.Bias + tz.StandardBias;
+  if (which == TIME_ZONE_ID_DAYLIGHT) bias += tz.DaylightBias;
+  return bias;
+}
+
+LocalTime local_time_now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
 
 }  // namespace platform

@@ -1,0 +1,347 @@
+#!/usr/bin/env bash
+# Static-file throughput benchmark: Brisvane (vanehost) next to nginx and
+# lighttpd, all serving the same two files (1 KiB and 1 MiB of random bytes)
+# from one temporary document root on 127.0.0.1, loaded in turn by wrk.
+#
+# A benchmark, not a test: it exits 0 once it has run, whatever the numbers.
+#
+# usage: bench/static.sh            (as root when wrk/nginx/lighttpd must be installed)
+# env:   DURATION  seconds per wrk run (default 10)
+#        THREADS   wrk threads (default 2)
+#        CONNS     wrk connections (default 32)
+#
+# All three servers log every request (access logs on, written into the temp
+# directory). nginx: worker_processes auto, sendfile on. lighttpd: its default
+# single event-loop process. vanehost: NumThreads 1000, other values default.
+# The load generator shares the machine's cores with the server under load.
+set -u
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+DURATION=${DURATION:-10}
+THREADS=${THREADS:-2}
+CONNS=${CONNS:-32}
+case "$DURATION$THREADS$CONNS" in *[!0-9]*) echo "DURATION, THREADS and CONNS must be whole numbers" >&2; exit 2 ;; esac
+
+log() { printf '%s\n' "$*" >&2; }
+
+# ---------------------------------------------------------------- tools
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+missing=()
+for p in wrk nginx lighttpd; do
+  if ! have_pkg "$p" && ! command -v "$p" >/dev/null 2>&1 && [ ! -x "/usr/sbin/$p" ]; then missing+=("$p"); fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    log "missing ${missing[*]}; run as root to let this script install them with apt-get"
+    exit 1
+  fi
+  log "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  timeout 600 apt-get update -qq >/dev/null 2>&1 || true
+  if ! timeout 900 apt-get install -y -qq "${missing[@]}" >/tmp/brisvane-bench-apt.log 2>&1; then
+    log "apt-get install failed; see /tmp/brisvane-bench-apt.log"
+    exit 1
+  fi
+  # The packages may start their default system service (port 80); this
+  # benchmark runs its own instances, so stop the ones the install started.
+  for svc in nginx lighttpd; do
+    case " ${missing[*]} " in *" $svc "*) ;; *) continue ;; esac
+    pidfile=/run/$svc.pid
+    [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null || continue
+    log "stopping the $svc system service that its package install started"
+    if [ -d /run/systemd/system ] && command -v systemctl >/dev/null; then
+      timeout 30 systemctl stop "$svc" >/dev/null 2>&1 || true
+    elif command -v service >/dev/null; then
+      timeout 30 service "$svc" stop >/dev/null 2>&1 || true
+    fi
+    if [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
+      kill -TERM "$(cat "$pidfile")" 2>/dev/null || true
+    fi
+  done
+fi
+PATH=$PATH:/usr/sbin:/sbin
+for t in wrk nginx lighttpd python3; do
+  command -v "$t" >/dev/null || { log "$t not found"; exit 1; }
+done
+
+# ---------------------------------------------------------------- build
+bash tools/deps.sh native || exit 1
+build=$repo/build/bench-release
+log "Building Brisvane (Release) in $build"
+if ! { timeout 1800 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISVANE_TESTS=OFF &&
+       timeout 1800 cmake --build "$build" -j "$(nproc)"; } >"$build.log" 2>&1; then
+  tail -n 40 "$build.log" >&2
+  log "build failed; full log in $build.log"
+  exit 1
+fi
+vanehost=$build/stage/vanehost
+[ -x "$vanehost" ] || { log "no $vanehost after the build"; exit 1; }
+
+# ---------------------------------------------------------------- temp dir, cleanup
+tmp=$(mktemp -d /tmp/brisvane-bench.XXXXXX)
+chmod 755 "$tmp"   # nginx workers may run as another user
+pids=()            # servers started here
+cleanup() {
+  local pid kids k i
+  for pid in "${pids[@]}"; do
+    kill -0 "$pid" 2>/dev/null || continue
+    kids=$(ps -o pid= --ppid "$pid" 2>/dev/null)
+    kill -TERM "$pid" 2>/dev/null
+    for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
+    for k in $kids; do kill -KILL "$k" 2>/dev/null; done
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+docroot=$tmp/htdocs
+mkdir -p "$docroot" "$tmp/nginx" "$tmp/lighttpd" "$tmp/vanehost"
+head -c 1024 /dev/urandom >"$docroot/small.bin"
+head -c 1048576 /dev/urandom >"$docroot/large.bin"
+chmod 755 "$docroot"; chmod 644 "$docroot"/*.bin
+
+read -r port_bv port_ng port_lt < <(python3 - <<'PY'
+import socket
+socks = []
+for _ in range(3):
+    s = socket.socket()
+    s.bind(('127.0.0.1', 0))
+    socks.append(s)
+print(*(s.getsockname()[1] for s in socks))
+PY
+)
+
+# ---------------------------------------------------------------- configs
+reg=$tmp/vanehost/registry.reg
+profile='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
+set_reg() { python3 tools/reg_set.py "$reg" "$profile\\$1" "$2" "$3" "$4"; }
+set_reg Network Port dword "$port_bv"
+set_reg Server NumThreads dword 1000
+set_reg Log AccessLogMask dword 1
+set_reg Log AccessLogFileName sz "$tmp/vanehost/AccessLog.TXT"
+set_reg Log ErrorLogFileName sz "$tmp/vanehost/ErrorLog.TXT"
+set_reg Log TraceLogFileName sz "$tmp/vanehost/TraceLog.TXT"
+set_reg 'Virtual\0000\Server' DocRoot sz "$docroot"
+
+ng=$tmp/nginx
+user_line=
+[ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"
+cat >"$ng/nginx.conf" <<EOF
+$user_line
+worker_processes auto;
+pid $ng/nginx.pid;
+error_log $ng/error.log;
+events { worker_connections 4096; }
+http {
+    default_type application/octet-stream;
+    sendfile on;
+    access_log $ng/access.log;
+    keepalive_timeout 65;
+    keepalive_requests 100000;
+    client_body_temp_path $ng/body;
+    proxy_temp_path $ng/proxy;
+    fastcgi_temp_path $ng/fastcgi;
+    uwsgi_temp_path $ng/uwsgi;
+    scgi_temp_path $ng/scgi;
+    server {
+        listen 127.0.0.1:$port_ng;
+        root $docroot;
+    }
+}
+EOF
+
+lt=$tmp/lighttpd
+cat >"$lt/lighttpd.conf" <<EOF
+server.modules = ( "mod_accesslog" )
+server.bind = "127.0.0.1"
+server.port = $port_lt
+server.document-root = "$docroot"
+server.errorlog = "$lt/error.log"
+accesslog.filename = "$lt/access.log"
+server.max-keep-alive-requests = 100000
+server.max-keep-alive-idle = 65
+server.max-connections = 4096
+server.max-fds = 8192
+mimetype.assign = ( ".bin" => "application/octet-stream" )
+EOF
+
+# ---------------------------------------------------------------- start servers
+declare -A port pid_of starts reaped last_exit deaths
+port[brisvane]=$port_bv; port[nginx]=$port_ng; port[lighttpd]=$port_lt
+
+launch() {  # name: starts that server in the background, waits until it listens
+  local name=$1 n=${starts[$1]:-0}
+  starts[$name]=$((n + 1))
+  local out=$tmp/$name.out.$n
+  case "$name" in
+    brisvane) exec env BRISVANE_REGISTRY="$reg" "$vanehost" ;;
+    nginx)    exec nginx -p "$ng/" -e "$ng/error.log" -c "$ng/nginx.conf" -g 'daemon off;' ;;
+    lighttpd) exec lighttpd -D -f "$lt/lighttpd.conf" ;;
+  esac >"$out" 2>&1 </dev/null &
+  local p=$!
+  pids+=("$p"); pid_of[$name]=$p
+  local i
+  for i in $(seq 100); do
+    kill -0 "$p" 2>/dev/null || break
+    if (exec 3<>"/dev/tcp/127.0.0.1/${port[$name]}") 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  log "$name did not start listening on 127.0.0.1:${port[$name]}:"
+  tail -n 20 "$out" >&2
+  return 1
+}
+
+# Whether the server still runs; records how it ended the first time it
+# is found gone.
+alive() {  # name
+  local name=$1 p=${pid_of[$1]} rc
+  kill -0 "$p" 2>/dev/null && return 0
+  if [ "${reaped[$name]:-}" != "$p" ]; then
+    reaped[$name]=$p
+    wait "$p"; rc=$?
+    if [ $rc -gt 128 ]; then last_exit[$name]="killed by SIG$(kill -l $((rc - 128)) 2>/dev/null) (status $rc)"
+    else last_exit[$name]="exit status $rc"; fi
+    deaths[$name]="${deaths[$name]:-}${deaths[$name]:+; }${last_exit[$name]}"
+  fi
+  return 1
+}
+
+# Two GETs on one HTTP/1.1 connection for each file: status 200, the exact
+# bytes, and the connection kept open between them.
+check() {  # name
+  python3 - "${port[$1]}" "$docroot" <<'PY'
+import http.client, sys
+port, root = int(sys.argv[1]), sys.argv[2]
+for name in ('small.bin', 'large.bin'):
+    want = open(f'{root}/{name}', 'rb').read()
+    c = http.client.HTTPConnection('127.0.0.1', port, timeout=5)
+    for _ in range(2):
+        c.request('GET', '/' + name)
+        r = c.getresponse()
+        body = r.read()
+        if r.status != 200 or body != want:
+            sys.exit(f'/{name}: status {r.status}, {len(body)} bytes (want 200, {len(want)})')
+        if r.will_close:
+            sys.exit(f'/{name}: connection not kept alive')
+    c.close()
+PY
+}
+
+declare -A ok
+servers=(brisvane nginx lighttpd)
+for s in "${servers[@]}"; do launch "$s" && ok[$s]=1; done
+for s in "${servers[@]}"; do
+  [ -n "${ok[$s]:-}" ] || continue
+  if ! msg=$(check "$s" 2>&1); then log "$s fails the sanity check: $msg"; unset "ok[$s]"; fi
+done
+
+# ---------------------------------------------------------------- load
+cases=("1KiB keep-alive" "1KiB close" "1MiB keep-alive" "1MiB close")
+declare -A rps bps errs note
+
+to_bytes() {  # wrk's "12.34MB" (1024-based units) -> bytes
+  awk -v v="$1" 'BEGIN {
+    n = v + 0; u = v; sub(/^[0-9.]+/, "", u)
+    m = 1; if (u == "KB") m = 1024; else if (u == "MB") m = 1048576; else if (u == "GB") m = 1073741824; else if (u == "TB") m = 1099511627776
+    printf "%.0f", n * m }'
+}
+
+run_wrk() {  # name, case, duration -> output file
+  local name=$1 cs=$2 d=$3 path hdr=()
+  case "$cs" in 1KiB*) path=/small.bin ;; *) path=/large.bin ;; esac
+  case "$cs" in *close) hdr=(-H "Connection: close") ;; esac
+  timeout -k 5 $((d + 60)) wrk -t"$THREADS" -c"$CONNS" -d"${d}s" "${hdr[@]}" \
+    "http://127.0.0.1:${port[$name]}$path" 2>&1
+}
+
+# A server that died is started again before the next run (and the death
+# is reported), so that one crash does not hide the remaining cases.
+ensure() {  # name
+  [ -n "${ok[$1]:-}" ] || return 1
+  alive "$1" && return 0
+  log "$1 is not running any more (${last_exit[$1]}); starting it again"
+  if launch "$1" && check "$1" >/dev/null 2>&1; then return 0; fi
+  unset "ok[$1]"
+  return 1
+}
+
+# Brief warm-up of each server, not reported.
+for s in "${servers[@]}"; do
+  [ -n "${ok[$s]:-}" ] && run_wrk "$s" "1KiB keep-alive" 1 >/dev/null
+  if [ -n "${ok[$s]:-}" ] && ! alive "$s"; then log "$s died during the warm-up (${last_exit[$s]})"; fi
+done
+
+for cs in "${cases[@]}"; do
+  for s in "${servers[@]}"; do
+    k="$cs|$s"
+    if ! ensure "$s"; then note[$k]="not running"; continue; fi
+    log "wrk: $cs -> $s (${DURATION}s)"
+    out=$(run_wrk "$s" "$cs" "$DURATION")
+    printf '%s\n' "$out" >"$tmp/wrk-${s}-${cs// /_}.txt"
+    r=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
+    t=$(awk '/^Transfer\/sec:/ {print $2}' <<<"$out")
+    non2xx=$(awk '/Non-2xx or 3xx responses:/ {print $NF}' <<<"$out")
+    sock=$(awk -F'[ ,]+' '/Socket errors:/ {for (i = 1; i < NF; i++) if ($i ~ /^(connect|read|write|timeout)$/) s += $(i + 1); print s + 0}' <<<"$out")
+    rps[$k]=${r:-0}
+    bps[$k]=$(to_bytes "${t:-0B}")
+    errs[$k]=$(( ${non2xx:-0} + ${sock:-0} ))
+    if [ -z "$r" ]; then note[$k]="wrk gave no result"; printf '%s\n' "$out" | tail -n 5 >&2; fi
+    if [ "${errs[$k]}" != 0 ]; then
+      note[$k]="$(grep -E 'Non-2xx|Socket errors' <<<"$out" | sed 's/^ *//' | paste -sd';' -)"
+      { echo "--- ss -s after $cs -> $s"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
+    fi
+    if ! alive "$s"; then
+      log "$s ended during \"$cs\" (${last_exit[$s]}); the last lines of its output:"
+      tail -n 5 "$tmp/$s.out.$((${starts[$s]} - 1))" >&2
+      note[$k]="${note[$k]:+${note[$k]}; }server died: ${last_exit[$s]}"
+      { echo "--- ss -s after $s died in $cs"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
+    fi
+    sleep 1
+  done
+done
+
+# ---------------------------------------------------------------- report
+echo
+echo "machine: $(nproc) cores (wrk shares them), $(uname -sr)"
+echo "nginx:    $(nginx -v 2>&1 | sed 's/^nginx version: //')"
+echo "lighttpd: $(lighttpd -v 2>&1 | head -n 1)"
+echo "wrk:      $(wrk -v 2>&1 | head -n 1 | awk '{print $1, $2}')"
+echo "load:     wrk -t$THREADS -c$CONNS -d${DURATION}s per run, 127.0.0.1; MB = 10^6 bytes"
+echo "ratio:    Brisvane requests/s divided by the better of nginx and lighttpd in the same case"
+echo
+printf '%-16s %-9s %12s %10s %8s  %s\n' case server requests/s MB/s errors "vs best peer"
+printf '%-16s %-9s %12s %10s %8s  %s\n' ---- ------ ---------- ---- ------ ------------
+for cs in "${cases[@]}"; do
+  best=0
+  for s in nginx lighttpd; do
+    v=${rps["$cs|$s"]:-}
+    [ -n "$v" ] && best=$(awk -v a="$v" -v b="$best" 'BEGIN { print (a > b) ? a : b }')
+  done
+  for s in "${servers[@]}"; do
+    k="$cs|$s"
+    if [ -z "${rps[$k]:-}" ]; then
+      printf '%-16s %-9s %12s %10s %8s  %s\n' "$cs" "$s" - - - "${note[$k]:-}"
+      continue
+    fi
+    ratio=
+    if [ "$s" = brisvane ]; then
+      ratio=$(awk -v a="${rps[$k]}" -v b="$best" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "n/a" }')
+    fi
+    printf '%-16s %-9s %12.0f %10.1f %8s  %s\n' "$cs" "$s" "${rps[$k]}" \
+      "$(awk -v b="${bps[$k]}" 'BEGIN { print b / 1e6 }')" "${errs[$k]}" "$ratio${note[$k]:+  (${note[$k]})}"
+  done
+done
+for s in "${servers[@]}"; do
+  [ -n "${deaths[$s]:-}" ] && echo "$s died during the runs and was started ${starts[$s]} times in all: ${deaths[$s]}"
+done
+if [ -s "$tmp/notes.txt" ]; then
+  echo
+  echo "socket summary after runs that had errors:"
+  cat "$tmp/notes.txt"
+fi
+exit 0

@@ -1,0 +1,67 @@
+// The keep-alive loop that every connection thread runs.
+#include <memory>
+
+#include "engine/core/connection_pool.h"
+#include "engine/core/dispatch.h"
+#include "engine/core/engine.h"
+#include "engine/core/request_reader.h"
+#include "engine/core/response_writer.h"
+#include "engine/core/text_util.h"
+
+namespace brisvane {
+namespace {
+
+bool KeepsConnection(const HttpMessage& resp) {
+  const std::string* conn = resp.Get(kHdrConnection);
+  if (conn && EqualsIgnoreCase(*conn, "close")) return false;
+  if (resp.version <= kHttp10 && !(conn && EqualsIgnoreCase(*conn, "Keep-Alive"))) return false;
+  return true;
+}
+
+// Tells the client we are done, drains a little of what it may still be
+// sending so that the close is not turned into a reset, and closes.
+void CloseGracefully(Socket& socket) {
+  socket.Shutdown(1);
+  socket.SetBlocking(false);
+  char scratch[80];
+  socket.Receive(scratch, sizeof scratch);
+  socket.SetLinger(false, 0);
+  socket.Close();
+}
+
+}  // namespace
+
+void HandleConnection(Engine& engine, Socket& socket) {
+  engine.current_clients().fetch_add(1);
+  {
+    auto snap = engine.snapshot();
+    uint32_t recv_timeout = snap ? snap->settings.recv_timeout : 45000;
+    uint32_t send_timeout = snap ? snap->settings.send_timeout : 45000;
+    socket.SetReceiveTimeout(recv_timeout);
+    socket.SetSendTimeout(send_timeout);
+    socket.SetNoDelay(true);
+  }
+  std::unique_ptr<RequestContext> ctx;
+  while (!engine.stop_flag()) {
+    ctx = std::make_unique<RequestContext>();
+    ctx->snapshot = engine.snapshot();
+    if (!ctx->snapshot) break;
+    const ServerSettings& settings = ctx->snapshot->settings;
+    if (!ReadRequest(ctx->request, socket, settings.resolve_name)) break;
+    ctx->bytes_received = ctx->request.body.Size();
+    if (!ProcessRequest(engine, *ctx)) {
+      engine.logs().Error("Fatal error executing request - please report", ctx.get());
+      break;
+    }
+    if (!WriteResponse(ctx->response, socket, &ctx->bytes_sent)) break;
+    engine.statistics().Count(*ctx);
+    engine.logs().Access(*ctx);
+    if (!KeepsConnection(ctx->response)) break;
+    if (!socket.WaitReadable(settings.keep_alive)) break;
+  }
+  CloseGracefully(socket);
+  ctx.reset();
+  engine.current_clients().fetch_sub(1);
+}
+
+}  // namespace brisvane

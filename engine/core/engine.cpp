@@ -1,0 +1,202 @@
+#include "engine/core/engine.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "config/server_settings.h"
+#include "engine/core/connection_pool.h"
+#include "engine/core/socket.h"
+#include "platform/system.h"
+
+namespace brisvane {
+
+Engine::Engine() {
+  nt_ = platform::platform_id() == 2;
+  flush_event_ = platform::event_create(kFlushEventName);
+  if (nt_) {
+    platform::enable_privilege("SeBackupPrivilege");
+    platform::enable_privilege("SeRestorePrivilege");
+  }
+  platform::com_initialize();
+}
+
+Engine::~Engine() {
+  if (pool_) Stop();  // the host should have stopped us; never leave threads behind
+  if (flush_event_) platform::event_close(flush_event_);
+  platform::com_uninitialize();
+}
+
+bool Engine::SetProfile(const char* profile) {
+  if (state_.load() != kStateStopped) return false;
+  profile_ = profile ? profile : "";
+  return true;
+}
+
+std::shared_ptr<const EngineSnapshot> Engine::snapshot() const {
+  std::lock_guard<std::mutex> lock(snapshot_mu_);
+  return snapshot_;
+}
+
+bool Engine::Start() {
+  if (state_.load() != kStateStopped) return true;
+  state_ = kStateStarting;
+  auto next = std::make_shared<EngineSnapshot>();
+  if (!LoadSettings(&next->settings, profile_)) {
+    logs_.Error("Fatal error reading from registry, process may have insufficient access", nullptr);
+    state_ = kStateStopped;
+    return true;
+  }
+  const ServerSettings& s = next->settings;
+  logs_.Open(s);
+  last_log_flush_ = platform::tick_count();
+  logs_.Trace("Logs Initalized", nullptr);
+
+  platform::set_priority_class(s.priority_level == 0 ? 0 : s.priority_level == 3 ? 2 : 1);
+
+  const platform::SocketsInfo& info = SocketsInfo();
+  char line[512];
+  std::snprintf(line, sizeof line, "TCP/IP Stack: %s (%d.%d; %d.%d) running on %s",
+                info.description.c_str(), info.version >> 8, info.version & 0xFF,
+                info.high_version >> 8, info.high_version & 0xFF,
+                nt_ ? "Windows NT/2000" : "Windows 95/98");
+  logs_.Trace(line, nullptr);
+
+  if (s.virtual_servers.empty())
+    logs_.Error("No Virtual Servers Configured! Possible registry corruption.", nullptr);
+  for (const VirtualServerConfig& vs : next->settings.virtual_servers)
+    next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
+  {
+    std::lock_guard<std::mutex> lock(snapshot_mu_);
+    snapshot_ = next;
+  }
+
+  stop_ = false;
+  overloaded_ = false;
+  available_ = true;
+  auto listener = std::make_unique<Socket>();
+  listener->CreateAndBind(true, static_cast<uint16_t>(s.port), 0);
+  platform::SockAddrV4 bound;
+  bound_port_ = listener->LocalAddress(&bound) ? platform::host_to_net16(bound.port) : 0;
+  pool_ = std::make_unique<ConnectionPool>(std::move(listener), 8, this);
+  pool_->Start();
+
+  start_time_ = static_cast<uint32_t>(std::time(nullptr));
+  state_ = kStateRunning;
+  return true;
+}
+
+bool Engine::Stop() {
+  if (state_.load() == kStateStopped) return false;
+  state_ = kStateStopping;
+  overloaded_ = true;
+  stop_ = true;
+  available_ = false;
+  platform::sleep_ms(500);
+  logs_.Close();
+  if (pool_) {
+    pool_->Stop();
+    pool_.reset();
+  }
+  state_ = kStateStopped;
+  return true;
+}
+
+bool Engine::Pause() {
+  int32_t expected = kStateRunning;
+  if (!state_.compare_exchange_strong(expected, kStatePaused)) return false;
+  available_ = false;
+  return true;
+}
+
+bool Engine::Resume() {
+  int32_t expected = kStatePaused;
+  if (!state_.compare_exchange_strong(expected, kStateRunning)) return false;
+  available_ = true;
+  return true;
+}
+
+bool Engine::Flush() {
+  Pause();
+  logs_.Trace("Flushing server configuration and unloading inactive ISAPI modules", nullptr);
+  auto next = std::make_shared<EngineSnapshot>();
+  if (!LoadSettings(&next->settings, profile_)) {
+    // Keep serving with what we have; a request never sees a missing list.
+    std::lock_guard<std::mutex> lock(snapshot_mu_);
+    if (snapshot_) next->settings = snapshot_->settings;
+  }
+  for (const VirtualServerConfig& vs : next->settings.virtual_servers)
+    next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
+  {
+    std::lock_guard<std::mutex> lock(snapshot_mu_);
+    snapshot_ = next;
+  }
+  logs_.Open(next->settings);
+  last_log_flush_ = platform::tick_count();
+  Resume();
+  return true;
+}
+
+bool Engine::GetInfo(ServerInfo* info) {
+  if (!info) return true;
+  info->state = state_.load();
+  info->kind = 7;
+  info->start_time = start_time_;
+  std::memset(info->description, 0, sizeof info->description);
+  std::strncpy(info->description, "Web Server", sizeof info->description - 1);
+  return true;
+}
+
+bool Engine::QueryValue(char* buffer, int size) {
+  if (!buffer) return false;
+  uint32_t value = 0;
+  if (std::strcmp(buffer, "NUM_CLIENTS") == 0) {
+    value = current_clients_.load();
+  } else if (std::strcmp(buffer, "NUM_REQUESTS") == 0) {
+    value = statistics_.requests();
+  } else if (std::strcmp(buffer, "BYTES_SENT") == 0) {
+    value = statistics_.bytes_sent();
+  } else if (std::strcmp(buffer, "BYTES_RECEIVED") == 0) {
+    value = statistics_.bytes_received();
+  } else if (std::strcmp(buffer, "PORT") == 0) {
+    auto snap = snapshot();
+    value = snap ? snap->settings.port : ServerSettings().port;
+  } else {
+    return false;
+  }
+  // The host passes an 80-character buffer; never write past a smaller one.
+  size_t room = size > 0 ? static_cast<size_t>(size) : 80;
+  std::snprintf(buffer, room, "%u", value);
+  return true;
+}
+
+bool Engine::SetLogHook(LogHookFunction hook, int32_t level, uintptr_t user) {
+  logs_.SetHook(hook, level, user);
+  return true;
+}
+
+void Engine::Housekeeping() {
+  uint32_t now = platform::tick_count();
+  if (now - last_log_flush_ > 900000u) {
+    last_log_flush_ = platform::tick_count();
+    logs_.Flush();
+  }
+  if (flush_event_ && platform::event_is_set(flush_event_)) {
+    Flush();
+    platform::event_reset(flush_event_);
+  }
+}
+
+bool Engine::Command(const char* name, int32_t, int32_t) {
+  if (!name) return false;
+  if (std::strcmp(name, "RESOLVE_IP") == 0) return false;      // no address-echo client yet
+  if (std::strcmp(name, "IMPORT_WEBSITE") == 0) return false;  // the import always fails
+  if (std::strcmp(name, "EXPORT_WEBSITE") == 0) return false;  // no export yet
+  if (std::strcmp(name, "IDLE") == 0) {
+    Housekeeping();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace brisvane

@@ -1,0 +1,74 @@
+// The engine instance: state, flags, counters, configuration snapshot,
+// logs, statistics and the connection pool.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/core/server_instance.h"
+#include "engine/core/virtual_server.h"
+#include "engine/pages/log_writer.h"
+#include "engine/pages/statistics.h"
+#include "platform/event.h"
+
+namespace brisvane {
+
+class ConnectionPool;
+
+inline constexpr char kFlushEventName[] = "BrisvaneServerFlushEvent";
+
+class Engine final : public ServerInstance {
+ public:
+  Engine();
+  ~Engine() override;
+
+  bool SetProfile(const char* profile) override;
+  bool Start() override;
+  bool Stop() override;
+  bool Pause() override;
+  bool Resume() override;
+  bool Flush() override;
+  bool GetInfo(ServerInfo* info) override;
+  bool QueryValue(char* buffer, int size) override;
+  bool SetLogHook(LogHookFunction hook, int32_t level, uintptr_t user) override;
+  bool Command(const char* name, int32_t a, int32_t b) override;
+
+  // What connection threads read.
+  std::shared_ptr<const EngineSnapshot> snapshot() const;
+  EngineLogs& logs() { return logs_; }
+  Statistics& statistics() { return statistics_; }
+  int32_t state() const { return state_.load(); }
+  bool stop_flag() const { return stop_.load(std::memory_order_relaxed); }
+  bool available() const { return available_.load(std::memory_order_relaxed); }
+  bool overloaded() const { return overloaded_.load(std::memory_order_relaxed); }
+  void set_overloaded(bool on) { overloaded_.store(on, std::memory_order_relaxed); }
+  std::atomic<uint32_t>& current_clients() { return current_clients_; }
+  // The port the listener really bound (differs from the setting for 0).
+  uint16_t bound_port() const { return bound_port_; }
+
+ private:
+  void Housekeeping();
+
+  platform::EventHandle flush_event_ = 0;
+  std::atomic<int32_t> state_{kStateStopped};
+  bool nt_ = true;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> overloaded_{false};
+  std::atomic<bool> available_{true};
+  std::atomic<uint32_t> current_clients_{0};
+  std::string profile_ = "Default";
+  Statistics statistics_;
+  EngineLogs logs_;
+  uint32_t start_time_ = 0;
+  uint32_t last_log_flush_ = 0;
+  uint32_t last_resolve_ = 0;
+  uint16_t bound_port_ = 0;
+
+  mutable std::mutex snapshot_mu_;
+  std::shared_ptr<const EngineSnapshot> snapshot_;
+  std::unique_ptr<ConnectionPool> pool_;
+};
+
+}  // namespace brisvane

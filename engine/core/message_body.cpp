@@ -1,0 +1,193 @@
+#include "engine/core/message_body.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/core/socket.h"
+#include "platform/message_box.h"
+#include "platform/system.h"
+
+namespace brisvane {
+namespace {
+
+constexpr size_t kMaxPath = 259;
+
+// Where temporary files go when the system's directory is unusable.
+std::string FallbackTempDirectory() {
+  return platform::executable_directory() + platform::kPathSeparator;
+}
+
+platform::FileHandle OpenForReading(const std::string& path) {
+  return platform::file_open(path, platform::kGenericRead, platform::kShareRead | platform::kShareWrite,
+                             platform::kOpenExisting, platform::kFlagSequentialScan);
+}
+
+}  // namespace
+
+void MessageBody::Reset() {
+  if (writer_ != platform::kInvalidFile) {
+    platform::file_close(writer_);
+    writer_ = platform::kInvalidFile;
+  }
+  if (kind_ == kTemporaryFile && !path_.empty()) platform::file_delete(path_);
+  if (kind_ == kHandle && handle_ != platform::kInvalidFile) platform::file_close(handle_);
+  handle_ = platform::kInvalidFile;
+  kind_ = kNone;
+  path_.clear();
+  data_.clear();
+  data_.shrink_to_fit();
+  start_ = 0;
+  limit_ = 0;
+}
+
+bool MessageBody::MakeTemporary(bool reset_first) {
+  if (reset_first) Reset();
+  std::string dir;
+  if (!platform::temp_directory(&dir) || dir.size() >= 260) dir = FallbackTempDirectory();
+  std::string path;
+  if (!platform::temp_file_name(dir, "BSV", &path)) {
+    platform::message_box("Unable to open temporary file", "Critical Error", platform::kMbIconError);
+    return false;
+  }
+  kind_ = kTemporaryFile;
+  path_ = path;
+  return true;
+}
+
+void MessageBody::UseExistingFile(const std::string& path, bool reset_first) {
+  if (reset_first) Reset();
+  kind_ = kExistingFile;
+  path_ = path.substr(0, kMaxPath);
+}
+
+void MessageBody::UseTemporaryFile(const std::string& path, bool reset_first) {
+  if (reset_first) Reset();
+  kind_ = kTemporaryFile;
+  path_ = path.substr(0, kMaxPath);
+}
+
+void MessageBody::CopyMemory(const void* data, size_t length, bool reset_first) {
+  if (reset_first) Reset();
+  if (!data || length == 0) return;
+  kind_ = kMemory;
+  data_.assign(static_cast<const char*>(data), length);
+}
+
+void MessageBody::AdoptMemory(std::string&& data, bool reset_first) {
+  if (reset_first) Reset();
+  kind_ = kMemory;
+  data_ = std::move(data);
+}
+
+void MessageBody::UseHandle(platform::FileHandle handle, bool reset_first) {
+  if (reset_first) Reset();
+  kind_ = kHandle;
+  handle_ = handle;
+}
+
+uint64_t MessageBody::FileSize() const {
+  if (kind_ != kExistingFile && kind_ != kTemporaryFile) return 0;
+  platform::FileHandle f = OpenForReading(path_);
+  if (f == platform::kInvalidFile) return 0;
+  uint64_t size = 0;
+  if (!platform::file_size(f, &size)) size = 0;
+  platform::file_close(f);
+  return size;
+}
+
+uint64_t MessageBody::Size() const {
+  switch (kind_) {
+    case kExistingFile:
+    case kTemporaryFile: {
+      uint64_t size = FileSize();
+      if (limit_ == 0) return size > start_ ? size - start_ : 0;
+      return std::min(limit_, size);
+    }
+    case kMemory:
+      return data_.size();
+    default:
+      return 0;
+  }
+}
+
+bool MessageBody::LastWriteTime(uint64_t* time) const {
+  if (kind_ != kExistingFile) return false;
+  platform::FileHandle f = OpenForReading(path_);
+  if (f == platform::kInvalidFile) return false;
+  bool ok = platform::file_last_write_time(f, time);
+  platform::file_close(f);
+  return ok;
+}
+
+bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
+  *bytes_sent = 0;
+  switch (kind_) {
+    case kNone:
+      return true;
+    case kMemory:
+      if (data_.empty()) return true;
+      if (socket.Send(data_.data(), data_.size()) < 0) return false;
+      *bytes_sent = data_.size();
+      return true;
+    case kExistingFile:
+    case kTemporaryFile: {
+      platform::FileHandle f = OpenForReading(path_);
+      if (f == platform::kInvalidFile) return false;
+      uint64_t size = 0;
+      bool ok = platform::file_size(f, &size);
+      uint64_t length = 0;
+      if (ok && size > start_) length = size - start_;
+      if (limit_ != 0) length = std::min(length, limit_);
+      if (ok && length > 0) ok = socket.SendFile(f, start_, length);
+      if (ok) *bytes_sent = length;
+      platform::file_close(f);
+      return ok;
+    }
+    case kHandle: {
+      if (handle_ == platform::kInvalidFile) return false;
+      std::unique_ptr<char[]> buf(new char[65536]);
+      uint64_t total = 0;
+      while (limit_ == 0 || total < limit_) {
+        size_t want = 65536;
+        if (limit_ != 0) want = static_cast<size_t>(std::min<uint64_t>(want, limit_ - total));
+        int64_t n = platform::file_read(handle_, buf.get(), want);
+        if (n <= 0) break;
+        if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
+          *bytes_sent = total;
+          return false;
+        }
+        total += static_cast<uint64_t>(n);
+      }
+      *bytes_sent = total;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool MessageBody::Append(const void* data, size_t length) {
+  if (kind_ != kTemporaryFile) return false;
+  if (writer_ == platform::kInvalidFile) {
+    writer_ = platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
+                                  platform::kOpenExisting, 0);
+    if (writer_ == platform::kInvalidFile) return false;
+    platform::file_seek_end(writer_);
+  }
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    int64_t n = platform::file_write(writer_, p, length);
+    if (n <= 0) return false;
+    p += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void MessageBody::EndAppend() {
+  if (writer_ != platform::kInvalidFile) {
+    platform::file_close(writer_);
+    writer_ = platform::kInvalidFile;
+  }
+}
+
+}  // namespace brisvane

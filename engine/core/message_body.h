@@ -1,0 +1,73 @@
+// The body of a request or a response: nothing, an existing file, a
+// temporary file (deleted with the body), a memory block or an open handle,
+// with a start offset and a limit for byte ranges. Sizes are 64-bit, so
+// documents beyond 4 GiB are served whole and ranged correctly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+
+namespace brisvane {
+
+class Socket;
+
+class MessageBody {
+ public:
+  enum Kind { kNone = 0, kExistingFile = 1, kTemporaryFile = 2, kMemory = 3, kHandle = 4 };
+
+  MessageBody() = default;
+  ~MessageBody() { Reset(); }
+  MessageBody(const MessageBody&) = delete;
+  MessageBody& operator=(const MessageBody&) = delete;
+
+  // Releases what the body holds: a temporary file is deleted, a handle
+  // closed, memory freed. An existing file is never deleted.
+  void Reset();
+
+  // Creates a unique empty "BSV" file in the temporary directory and makes
+  // it the body. On failure shows "Unable to open temporary file" and
+  // leaves the body empty.
+  bool MakeTemporary(bool reset_first = true);
+  void UseExistingFile(const std::string& path, bool reset_first = true);
+  void UseTemporaryFile(const std::string& path, bool reset_first = true);
+  void CopyMemory(const void* data, size_t length, bool reset_first = true);
+  void AdoptMemory(std::string&& data, bool reset_first = true);
+  void UseHandle(platform::FileHandle handle, bool reset_first = true);
+
+  Kind kind() const { return kind_; }
+  const std::string& path() const { return path_; }
+  const std::string& memory() const { return data_; }
+  uint64_t start_offset() const { return start_; }
+  uint64_t limit() const { return limit_; }
+  void set_range(uint64_t start, uint64_t limit) {
+    start_ = start;
+    limit_ = limit;
+  }
+
+  // Bytes that Send would transmit.
+  uint64_t Size() const;
+  // Size of the whole underlying file, ignoring offset and limit.
+  uint64_t FileSize() const;
+  // Last-write time of an existing-file body (100-ns units since 1601).
+  bool LastWriteTime(uint64_t* time) const;
+  // Streams the body; false when it cannot be read or the send fails.
+  bool Send(Socket& socket, uint64_t* bytes_sent) const;
+
+  // Appends bytes to a temporary-file body (request bodies).
+  bool Append(const void* data, size_t length);
+  // Finishes appending: closes the write handle.
+  void EndAppend();
+
+ private:
+  Kind kind_ = kNone;
+  std::string path_;
+  std::string data_;
+  platform::FileHandle handle_ = platform::kInvalidFile;
+  platform::FileHandle writer_ = platform::kInvalidFile;
+  uint64_t start_ = 0;
+  uint64_t limit_ = 0;
+};
+
+}  // namespace brisvane

@@ -1,0 +1,80 @@
+#include "engine/core/response_writer.h"
+
+#include <cstdio>
+
+#include "engine/core/engine.h"
+#include "engine/core/static_document.h"
+#include "engine/core/text_util.h"
+#include "engine/pages/error_page.h"
+
+namespace brisvane {
+namespace {
+
+// Bodies up to this size travel in the same write as the head, so a
+// keep-alive client never waits on a delayed acknowledgement.
+constexpr size_t kInlineBodyLimit = 16384;
+
+void AppendHeader(std::string* out, const char* name, const std::string& value) {
+  // A header line is formatted into at most 1024 bytes; longer values are
+  // cut, and the line still ends with its line end.
+  size_t room = 1024 - 1 - 2 - 2;
+  std::string line = std::string(name) + ": " + value;
+  if (line.size() > room) line.resize(room);
+  out->append(line);
+  out->append("\r\n");
+}
+
+}  // namespace
+
+std::string FormatResponseHead(const HttpMessage& r) {
+  std::string out;
+  out.reserve(512);
+  char status[256];
+  std::snprintf(status, sizeof status, "HTTP/%1d.%1d %d %s", static_cast<int>(r.version / 256),
+                static_cast<int>(r.version % 256), r.status_code,
+                r.status_text ? r.status_text->c_str() : "");
+  out.append(status);  // at most 255 characters; longer texts are cut
+  out.append("\r\n");
+  for (int i = 0; i < kHeaderCount; ++i)
+    if (const std::string* v = r.Get(i)) AppendHeader(&out, HeaderName(i), *v);
+  for (const auto& [name, value] : r.extra_headers()) AppendHeader(&out, name.c_str(), value);
+  out.append("\r\n");
+  return out;
+}
+
+bool WriteResponse(HttpMessage& r, Socket& socket, uint64_t* body_bytes) {
+  *body_bytes = 0;
+  if (!socket.IsValid()) return false;
+  if (r.version == kHttp09 || r.raw) return r.body.Send(socket, body_bytes);
+  std::string head = FormatResponseHead(r);
+  if (r.body.kind() == MessageBody::kMemory && r.body.memory().size() <= kInlineBodyLimit) {
+    head.append(r.body.memory());
+    if (socket.Send(head.data(), head.size()) < 0) return false;
+    *body_bytes = r.body.memory().size();
+    return true;
+  }
+  if (socket.Send(head.data(), head.size()) < 0) return false;
+  return r.body.Send(socket, body_bytes);
+}
+
+void FinishResponse(Engine& engine, RequestContext& ctx) {
+  HttpMessage& req = ctx.request;
+  HttpMessage& resp = ctx.response;
+  const ServerSettings& settings = ctx.snapshot->settings;
+  const std::string* type = resp.Get(kHdrContentType);
+  if (settings.process_ssi && type && (*type == "wwwserver/html-ssi" || *type == "text/ssi")) {
+    // No include processor is built in yet: refuse rather than send the
+    // raw directives under a handler type.
+    RespondError(ctx, 500, "SSI Processing Error");
+    engine.logs().Error("SSI Processing Error on " + resp.physical_path, &ctx);
+  }
+  ApplyByteRanges(engine, ctx);
+  const std::string* conn = req.Get(kHdrConnection);
+  if (settings.use_keep_alive && resp.version == kHttp10 && conn && EqualsIgnoreCase(*conn, "Keep-Alive") &&
+      resp.GetNumber(kHdrContentLength) != 0 && !engine.overloaded())
+    resp.Set(kHdrConnection, "Keep-Alive");
+  if (resp.version >= kHttp11 && engine.overloaded()) resp.Set(kHdrConnection, "close");
+  if (req.method == kMethodHead && !resp.raw) resp.body.Reset();
+}
+
+}  // namespace brisvane

@@ -1,0 +1,309 @@
+#include "engine/core/socket.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "platform/system.h"
+
+namespace brisvane {
+namespace {
+
+constexpr size_t kInputBufferSize = 16384;
+
+// Built on first use: the sockets library may be started from another
+// file's static initialisation.
+platform::SocketsInfo& SocketsInfoStore() {
+  static platform::SocketsInfo info;
+  return info;
+}
+
+}  // namespace
+
+Socket::~Socket() {
+  if (IsValid()) platform::socket_close(handle_);
+}
+
+bool Socket::Fail() {
+  last_error_ = platform::socket_last_error();
+  return false;
+}
+
+bool Socket::Connect(const platform::SockAddrV4& addr) {
+  if (!IsValid()) return false;
+  return platform::socket_connect(handle_, addr) || Fail();
+}
+
+Socket* Socket::Accept() {
+  if (!IsValid()) return nullptr;
+  platform::SocketHandle h = platform::socket_accept(handle_);
+  if (h == platform::kInvalidSocket) {
+    Fail();
+    return nullptr;
+  }
+  return new Socket(h);
+}
+
+bool Socket::Close() {
+  if (!IsValid()) return false;
+  bool ok = platform::socket_close(handle_);
+  handle_ = platform::kInvalidSocket;
+  in_begin_ = in_end_ = 0;
+  return ok || Fail();
+}
+
+int64_t Socket::Receive(void* buf, size_t len) {
+  if (!IsValid()) return -1;
+  if (in_begin_ < in_end_) {
+    size_t n = std::min(len, in_end_ - in_begin_);
+    std::memcpy(buf, in_.get() + in_begin_, n);
+    in_begin_ += n;
+    return static_cast<int64_t>(n);
+  }
+  int64_t n = platform::socket_recv(handle_, buf, len);
+  if (n < 0) Fail();
+  return n;
+}
+
+int64_t Socket::Send(const void* data, size_t len) {
+  if (!IsValid()) return -1;
+  const char* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < len) {
+    int64_t n = platform::socket_send(handle_, p + done, len - done);
+    if (n <= 0) {
+      Fail();
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t Socket::ReceiveFrom(platform::SockAddrV4* from, void* buf, size_t len) {
+  if (!IsValid()) return -1;
+  int64_t n = platform::socket_recv_from(handle_, from, buf, len);
+  if (n < 0) Fail();
+  return n;
+}
+
+int64_t Socket::SendTo(const platform::SockAddrV4& to, const void* data, size_t len) {
+  if (!IsValid()) return -1;
+  int64_t n = platform::socket_send_to(handle_, to, data, len);
+  if (n < 0) Fail();
+  return n;
+}
+
+bool Socket::CreateAndBind(bool stream, uint16_t port, uint32_t addr) {
+  if (IsValid()) Close();
+  handle_ = platform::socket_create(stream);
+  if (!IsValid()) {
+    Fail();
+    ShowFatalSocketError("Unable to create socket", last_error_);
+    return false;
+  }
+  SetReuseAddress(true);
+  platform::SockAddrV4 a;
+  a.addr = addr;
+  a.port = platform::host_to_net16(port);
+  if (!platform::socket_bind(handle_, a)) {
+    Fail();
+    platform::socket_close(handle_);
+    handle_ = platform::kInvalidSocket;
+    ShowFatalSocketError("Unable to bind socket", last_error_);
+    return false;
+  }
+  return true;
+}
+
+bool Socket::CreateStream() {
+  if (IsValid()) Close();
+  handle_ = platform::socket_create(true);
+  return IsValid() || Fail();
+}
+
+bool Socket::Listen(int backlog) {
+  if (!IsValid()) return false;
+  if (platform::socket_listen(handle_, backlog)) return true;
+  Fail();
+  ShowFatalSocketError("Socket listen error", last_error_);
+  return false;
+}
+
+bool Socket::SetBlocking(bool blocking) {
+  if (!IsValid()) return false;
+  return platform::socket_set_blocking(handle_, blocking) || Fail();
+}
+
+bool Socket::SetBroadcast(bool on) {
+  if (!IsValid()) return false;
+  return platform::socket_set_option(handle_, platform::SocketOption::kBroadcast, on) || Fail();
+}
+
+bool Socket::SetReuseAddress(bool on) {
+  if (!IsValid()) return false;
+  return platform::socket_set_option(handle_, platform::SocketOption::kReuseAddress, on) || Fail();
+}
+
+bool Socket::SetKeepAlive(bool on) {
+  if (!IsValid()) return false;
+  return platform::socket_set_option(handle_, platform::SocketOption::kKeepAlive, on) || Fail();
+}
+
+bool Socket::SetNoDelay(bool on) {
+  if (!IsValid()) return false;
+  return platform::socket_set_option(handle_, platform::SocketOption::kNoDelay, on) || Fail();
+}
+
+bool Socket::SetLinger(bool on, uint16_t seconds) {
+  if (!IsValid()) return false;
+  return platform::socket_set_linger(handle_, on, seconds) || Fail();
+}
+
+bool Socket::SetReceiveTimeout(uint32_t ms) {
+  if (!IsValid()) return false;
+  return platform::socket_set_option(handle_, platform::SocketOption::kReceiveTimeout, ms) || Fail();
+}
+
+bool Socket::SetSendTimeout(uint32_t ms) {
+  if (!IsValid()) return false;
+  return platform::socket_set_option(handle_, platform::SocketOption::kSendTimeout, ms) || Fail();
+}
+
+bool Socket::Shutdown(int how) {
+  if (!IsValid()) return false;
+  return platform::socket_shutdown(handle_, how) || Fail();
+}
+
+bool Socket::WaitReadable(uint32_t ms) {
+  if (!IsValid()) return false;
+  if (in_begin_ < in_end_) return true;  // a pipelined request is waiting
+  int r = platform::socket_wait(handle_, false, ms);
+  if (r < 0) Fail();
+  return r > 0;
+}
+
+bool Socket::WaitWritable(uint32_t ms) {
+  if (!IsValid()) return false;
+  int r = platform::socket_wait(handle_, true, ms);
+  if (r < 0) Fail();
+  return r > 0;
+}
+
+bool Socket::LocalAddress(platform::SockAddrV4* addr) {
+  if (!IsValid()) return false;
+  return platform::socket_local_address(handle_, addr) || Fail();
+}
+
+bool Socket::PeerAddress(platform::SockAddrV4* addr) {
+  if (!IsValid()) return false;
+  return platform::socket_peer_address(handle_, addr) || Fail();
+}
+
+bool Socket::Fill() {
+  if (!in_) in_.reset(new char[kInputBufferSize]);
+  if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
+  int64_t n = platform::socket_recv(handle_, in_.get() + in_end_, kInputBufferSize - in_end_);
+  if (n <= 0) {
+    if (n < 0) Fail();
+    return false;
+  }
+  in_end_ += static_cast<size_t>(n);
+  return true;
+}
+
+bool Socket::ReadLine(std::string* line, size_t capacity) {
+  if (!IsValid() || capacity == 0) return false;
+  line->clear();
+  const size_t max = capacity - 1;
+  while (true) {
+    if (in_begin_ == in_end_ && !Fill()) return false;
+    const char* start = in_.get() + in_begin_;
+    size_t avail = in_end_ - in_begin_;
+    size_t room = max - line->size();
+    size_t scan = std::min(avail, room);
+    const void* lf = std::memchr(start, '\n', scan);
+    if (lf) {
+      size_t n = static_cast<const char*>(lf) - start;
+      line->append(start, n);
+      in_begin_ += n + 1;
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      return true;
+    }
+    line->append(start, scan);
+    in_begin_ += scan;
+    if (line->size() == max) {
+      // The line ends at the capacity; a carriage return that belongs to a
+      // line end just beyond stays part of the text, as a byte-wise reader
+      // would have it.
+      return true;
+    }
+    if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
+  }
+}
+
+int64_t Socket::SendWithTimeout(const void* data, size_t len, uint32_t ms) {
+  if (!IsValid()) return -1;
+  SetBlocking(false);
+  const char* p = static_cast<const char*>(data);
+  size_t sent = 0;
+  uint32_t start = platform::tick_count();
+  while (platform::tick_count() - start < ms) {
+    int64_t n = platform::socket_send(handle_, p + sent, len - sent);
+    if (n < 0) {
+      last_error_ = platform::socket_last_error();
+      if (last_error_ != platform::err::kWsaWouldBlock) return -1;
+      platform::sleep_ms(0);
+      WaitWritable(ms);
+      continue;
+    }
+    start = platform::tick_count();
+    sent += static_cast<size_t>(n);
+    if (sent >= len) return static_cast<int64_t>(sent);
+  }
+  last_error_ = platform::err::kWsaTimedOut;
+  return -1;
+}
+
+bool Socket::SendFile(platform::FileHandle file, uint64_t offset, uint64_t length) {
+  if (!IsValid()) return false;
+  uint64_t sent = platform::socket_send_file(handle_, file, offset, length);
+  if (sent == length) return true;
+  last_error_ = platform::socket_last_error();
+  return false;
+}
+
+bool Socket::ConnectByName(const std::string& host, uint16_t port) {
+  platform::SockAddrV4 addr;
+  if (!Resolve(host, port, true, &addr)) return false;
+  return Connect(addr);
+}
+
+bool Socket::Resolve(const std::string& host, uint16_t port, bool names_allowed,
+                     platform::SockAddrV4* addr) {
+  addr->port = platform::host_to_net16(port);
+  if (platform::parse_ipv4(host, &addr->addr)) return true;
+  if (!names_allowed) return false;
+  return platform::resolve_host_name(host, &addr->addr);
+}
+
+bool StartSockets() {
+  platform::os_error error = 0;
+  if (platform::sockets_startup(&SocketsInfoStore(), &error)) return true;
+  ShowFatalSocketError("Unable to initialized Winsock API", error);
+  return false;
+}
+
+void StopSockets() { platform::sockets_cleanup(); }
+
+const platform::SocketsInfo& SocketsInfo() { return SocketsInfoStore(); }
+
+void ShowFatalSocketError(const char* message, platform::os_error code) {
+  if (code == 0) code = platform::socket_last_error();
+  char text[256];
+  std::snprintf(text, sizeof text, "Windows Socket error %d: %s", static_cast<int>(code), message);
+  platform::message_beep();
+  platform::message_box(text, "Fatal Error", platform::kMbOk);
+}
+
+}  // namespace brisvane

@@ -1,0 +1,101 @@
+// The engine's socket: one handle plus the Windows Sockets code of its last
+// failed call. It never throws; every operation reports failure by its
+// result. Received bytes pass through a per-socket buffer so that reading
+// request lines costs one system call per buffer, not per byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/socket.h"
+
+namespace brisvane {
+
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(platform::SocketHandle accepted) : handle_(accepted) {}
+  virtual ~Socket();
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  virtual bool Connect(const platform::SockAddrV4& addr);
+  // A new heap-allocated socket owning the accepted handle, or nullptr.
+  virtual Socket* Accept();
+  // Closes the handle; it is invalid afterwards even when closing fails.
+  virtual bool Close();
+  // Bytes received (0 when the peer closed), or -1. Buffered bytes first.
+  virtual int64_t Receive(void* buf, size_t len);
+  // Sends everything or fails: bytes sent, or -1.
+  virtual int64_t Send(const void* data, size_t len);
+  virtual int64_t ReceiveFrom(platform::SockAddrV4* from, void* buf, size_t len);
+  virtual int64_t SendTo(const platform::SockAddrV4& to, const void* data, size_t len);
+
+  // Creates a socket of the kind and binds it to `port` (host order) and
+  // `addr` (network order, 0 for any). Failures show the fatal box.
+  bool CreateAndBind(bool stream, uint16_t port, uint32_t addr);
+  // A new unbound stream socket, without any box on failure.
+  bool CreateStream();
+  bool Listen(int backlog);
+  bool SetBlocking(bool blocking);
+  bool SetBroadcast(bool on);
+  bool SetReuseAddress(bool on);
+  bool SetKeepAlive(bool on);
+  bool SetNoDelay(bool on);
+  bool SetLinger(bool on, uint16_t seconds);
+  bool SetReceiveTimeout(uint32_t ms);
+  bool SetSendTimeout(uint32_t ms);
+  bool Shutdown(int how);
+  // True when data is (or becomes, within `ms`) ready to read.
+  bool WaitReadable(uint32_t ms);
+  bool WaitWritable(uint32_t ms);
+  bool LocalAddress(platform::SockAddrV4* addr);
+  bool PeerAddress(platform::SockAddrV4* addr);
+
+  // Reads one line into `line`: a line feed ends it and is dropped, with a
+  // carriage return right before it. At most capacity - 1 bytes are taken;
+  // the rest of a longer line stays for the next call. False when the peer
+  // closes, an error occurs or the receive time-out passes mid-line.
+  bool ReadLine(std::string* line, size_t capacity);
+
+  // Sends with an overall time-out in milliseconds; -1 on failure (10060
+  // when the time passed without progress).
+  int64_t SendWithTimeout(const void* data, size_t len, uint32_t ms);
+  // Sends `length` bytes of an open file from `offset`; true when all went.
+  bool SendFile(platform::FileHandle file, uint64_t offset, uint64_t length);
+
+  bool ConnectByName(const std::string& host, uint16_t port);
+  // Fills `addr` from a dotted address or, when allowed, a host name.
+  static bool Resolve(const std::string& host, uint16_t port, bool names_allowed,
+                      platform::SockAddrV4* addr);
+
+  bool IsValid() const { return handle_ != platform::kInvalidSocket; }
+  platform::SocketHandle handle() const { return handle_; }
+  platform::os_error last_error() const { return last_error_; }
+  // Bytes already received but not yet consumed.
+  size_t buffered() const { return in_end_ - in_begin_; }
+
+ private:
+  bool Fail();  // records the thread's socket error; returns false
+  bool Fill();  // reads more into the input buffer; false at close/error
+
+  platform::SocketHandle handle_ = platform::kInvalidSocket;
+  platform::os_error last_error_ = 0;
+  std::unique_ptr<char[]> in_;
+  size_t in_begin_ = 0;
+  size_t in_end_ = 0;
+};
+
+// Library-wide start-up of the sockets library; the description and
+// versions are kept for the start-up trace line.
+bool StartSockets();
+void StopSockets();
+const platform::SocketsInfo& SocketsInfo();
+
+// "Windows Socket error %d: <message>" in a "Fatal Error" box, with a beep.
+// A zero code takes the thread's last socket error.
+void ShowFatalSocketError(const char* message, platform::os_error code);
+
+}  // namespace brisvane

@@ -1,0 +1,448 @@
+// The engine over real sockets: what a client sees for documents,
+// conditional requests, ranges, PUT and DELETE, virtual hosts, refusals,
+// keep-alive and pipelining.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "engine/core/http_date.h"
+#include "engine/core/tests/test_server.h"
+#include "platform/file.h"
+#include "platform/system.h"
+
+namespace brisvane::testing {
+namespace {
+
+std::string Bytes(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 26);
+  return s;
+}
+
+class ServerTest : public TestServer {
+ protected:
+  void SetUp() override {
+    TestServer::SetUp();
+    WriteFile("page.html", "<html>hello</html>");
+    WriteFile("k.txt", Bytes(1000));
+    StartServer();
+  }
+};
+
+TEST_F(ServerTest, DocumentWithHeadersInTableOrder) {
+  Response r = Get("GET /page.html HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 200 Document Follows");
+  EXPECT_EQ(r.body, "<html>hello</html>");
+  EXPECT_EQ(r.Header("Content-Length"), "18");
+  EXPECT_EQ(r.Header("Content-Type"), "text/html");
+  EXPECT_EQ(r.Header("Server"), "Brisvane");
+  EXPECT_FALSE(r.Header("Last-Modified").empty());
+  size_t length = r.head.find("Content-Length:"), type = r.head.find("Content-Type:"),
+         date = r.head.find("Date:"), modified = r.head.find("Last-Modified:"), server = r.head.find("Server:");
+  EXPECT_TRUE(length < type && type < date && date < modified && modified < server) << r.head;
+
+  Response old = Get("GET /page.html HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(old.status_line, "HTTP/1.0 200 Document Follows");
+}
+
+TEST_F(ServerTest, KeepAliveAndPipelining) {
+  Client c(port());
+  ASSERT_TRUE(c.Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\nGET /k.txt HTTP/1.1\r\nHost: x\r\n\r\n"));
+  Response a, b;
+  ASSERT_TRUE(c.Read(&a));
+  ASSERT_TRUE(c.Read(&b));
+  EXPECT_EQ(a.body, "<html>hello</html>");
+  EXPECT_EQ(b.body, Bytes(1000));
+  ASSERT_TRUE(c.Send("HEAD /k.txt HTTP/1.1\r\nHost: x\r\n\r\n"));
+  Response h;
+  ASSERT_TRUE(c.Read(&h, true));
+  EXPECT_EQ(h.Header("Content-Length"), "1000");
+  ASSERT_TRUE(c.Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+  Response after;
+  ASSERT_TRUE(c.Read(&after)) << "HEAD left no body on the wire";
+  EXPECT_EQ(after.code, 200);
+}
+
+TEST_F(ServerTest, Http10ClosesUnlessKeepAliveIsAgreed) {
+  Client c(port());
+  ASSERT_TRUE(c.Send("GET /page.html HTTP/1.0\r\n\r\n"));
+  Response r;
+  ASSERT_TRUE(c.Read(&r));
+  EXPECT_TRUE(c.ClosedWithin(5000));
+
+  Client k(port());
+  ASSERT_TRUE(k.Send("GET /page.html HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"));
+  ASSERT_TRUE(k.Read(&r));
+  EXPECT_EQ(r.Header("Connection"), "Keep-Alive");
+  ASSERT_TRUE(k.Send("GET /page.html HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(k.Read(&r));
+  EXPECT_EQ(r.code, 200);
+}
+
+TEST_F(ServerTest, Http09GetsTheBodyAlone) {
+  Client c(port());
+  ASSERT_TRUE(c.Send("GET /page.html\r\n"));
+  EXPECT_EQ(c.ReadToClose(), "<html>hello</html>");
+  Client post(port());
+  ASSERT_TRUE(post.Send("POST /page.html\r\n"));
+  EXPECT_EQ(post.ReadToClose().find("HTTP/"), std::string::npos);
+}
+
+TEST_F(ServerTest, ConditionalGetComparesWholeSeconds) {
+  platform::FileHandle f = platform::file_open(DocPath("page.html"), platform::kGenericRead,
+                                               platform::kShareRead, platform::kOpenExisting, 0);
+  uint64_t mtime = 0;
+  ASSERT_TRUE(platform::file_last_write_time(f, &mtime));
+  platform::file_close(f);
+  std::string same, earlier;
+  ASSERT_TRUE(FormatFileTime(mtime, &same));
+  ASSERT_TRUE(FormatFileTime(mtime - 10000000, &earlier));
+  Response r = Get("GET /page.html HTTP/1.1\r\nHost: x\r\nIf-Modified-Since: " + same + "\r\n\r\n", true);
+  EXPECT_EQ(r.status_line, "HTTP/1.1 304 Use Cache");
+  EXPECT_FALSE(r.HasHeader("Content-Length"));
+  r = Get("GET /page.html HTTP/1.1\r\nHost: x\r\nIf-Modified-Since: " + earlier + "\r\n\r\n");
+  EXPECT_EQ(r.code, 200);
+}
+
+TEST_F(ServerTest, SingleByteRanges) {
+  struct Case {
+    const char* range;
+    const char* content_range;
+    size_t first, length;
+  } cases[] = {{"bytes=0-99", "bytes 0-99/1000", 0, 100},
+               {"bytes=-100", "bytes 900-999/1000", 900, 100},
+               {"bytes=900-", "bytes 900-999/1000", 900, 100},
+               {"bytes=500-2000", "bytes 500-999/1000", 500, 500}};
+  for (const Case& c : cases) {
+    Response r = Get(std::string("GET /k.txt HTTP/1.1\r\nHost: x\r\nRange: ") + c.range + "\r\n\r\n");
+    EXPECT_EQ(r.status_line, "HTTP/1.1 206 Partial Content") << c.range;
+    EXPECT_EQ(r.Header("Content-Range"), c.content_range);
+    EXPECT_EQ(r.body, Bytes(1000).substr(c.first, c.length)) << c.range;
+  }
+  for (const char* bad : {"bytes=0-9,20-29", "bytes=1000-1010", "items=0-1"}) {
+    Response r = Get(std::string("GET /k.txt HTTP/1.1\r\nHost: x\r\nRange: ") + bad + "\r\n\r\n");
+    EXPECT_EQ(r.status_line, "HTTP/1.1 416 Requested Range not Satisfiable") << bad;
+  }
+  Response head = Get("HEAD /k.txt HTTP/1.1\r\nHost: x\r\nRange: bytes=0-99\r\n\r\n", true);
+  EXPECT_EQ(head.code, 206);
+  EXPECT_EQ(head.Header("Content-Length"), "100");
+}
+
+TEST_F(ServerTest, PutAndDelete) {
+  Response r = Get("PUT /new.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 201 New document written");
+  EXPECT_EQ(ReadFile("new.txt"), "hello");
+  r = Get("PUT /new.txt HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 200 Document written");
+  EXPECT_EQ(ReadFile("new.txt"), "abcde");
+  r = Get("PUT /missing/dir/x.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\nx");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 409 PUT Conflict Error");
+  r = Get("DELETE /new.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 200 Resource deleted");
+  EXPECT_FALSE(std::filesystem::exists(DocPath("new.txt")));
+  r = Get("DELETE /new.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.code, 404);
+  r = Get("POST /page.html HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nab");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 405 Method not allowed on this resource");
+  EXPECT_EQ(r.Header("Allow"), "GET, HEAD");
+}
+
+TEST_F(ServerTest, FailedDeleteIsNotReportedAsDone) {
+  // A directory cannot be deleted as a file.
+  std::filesystem::create_directories(DocPath("sub/inner"));
+  Response r = Get("DELETE /sub HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_NE(r.code, 200) << r.status_line;
+  EXPECT_TRUE(std::filesystem::exists(DocPath("sub")));
+}
+
+TEST_F(ServerTest, RefusalsBeforeDispatch) {
+  struct Case {
+    const char* request;
+    const char* status;
+  } cases[] = {
+      {"GET /page.html HTTP/1.1\r\n\r\n", "HTTP/1.1 400 No Host Specified"},
+      {"get /page.html HTTP/1.0\r\n\r\n", "HTTP/1.0 501 Method not implemented"},
+      {"BREW /page.html HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 501 Method not implemented"},
+      {"GET /../x HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /%2e%2e/x HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /page.html::$DATA HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /con.txt HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /page.html. HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /page.html HTTP/1.2\r\nHost: x\r\n\r\n", "HTTP/1.0 200 Document Follows"},
+      {"GET http://www.example.com/page.html HTTP/1.0\r\n\r\n",
+       "HTTP/1.0 501 This version does not handle proxy requests"},
+      {"GET http://localhost/page.html HTTP/1.1\r\n\r\n", "HTTP/1.1 200 Document Follows"},
+      {"GET /nothing.html HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Resource not found"},
+      {"GET /~admin HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 501 Not Implemented"},
+  };
+  for (const Case& c : cases) {
+    Response r = Get(c.request);
+    EXPECT_EQ(r.status_line, c.status) << c.request;
+  }
+}
+
+TEST_F(ServerTest, BrokenRequestsCloseSilently) {
+  for (const char* raw : {"GET\r\n\r\n", "GET /.. HTTP/1.1\r\nHost: x\r\n\r\n",
+                          "PUT /x HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+                          "PUT /x HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffffffff\r\n"}) {
+    Client c(port());
+    ASSERT_TRUE(c.Send(raw));
+    EXPECT_EQ(c.ReadToClose(), "") << raw;
+  }
+}
+
+TEST_F(ServerTest, HostileInputNeverHangsOrCrashes) {
+  std::vector<std::string> inputs = {
+      std::string(9000, 'A') + "\r\n\r\n",
+      "GET /" + std::string(9000, 'x') + " HTTP/1.1\r\nHost: x\r\n\r\n",
+      std::string("GET /page.html HTTP/1.1\r\nHost: x\r\nX: \0\0\0\r\n\r\n", 40),
+      "GET /page.html HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999999999999999999\r\n\r\nab",
+      "GET /%\r\n", "GET /%4 HTTP/1.1\r\nHost: x\r\n\r\n", "GET /a%00b HTTP/1.1\r\nHost: x\r\n\r\n",
+      "GET /page.html HTTP/1.1\r\nHost: :::::\r\n\r\n", "GET /page.html HTTP/9999999999.99999\r\n\r\n",
+  };
+  for (const std::string& raw : inputs) {
+    Client c(port());
+    ASSERT_TRUE(c.Send(raw));
+    c.socket().Shutdown(1);
+    c.ReadToClose();  // an answer or a close; the receive time-out bounds it
+  }
+  Response r = Get("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.code, 200) << "still serving";
+}
+
+TEST_F(ServerTest, BodyCutShortIsKept) {
+  Client c(port());
+  ASSERT_TRUE(c.Send("PUT /short.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\nabcd"));
+  c.socket().Shutdown(1);
+  std::string answer = c.ReadToClose();
+  EXPECT_NE(answer.find(" 201 "), std::string::npos) << answer;
+  EXPECT_EQ(ReadFile("short.txt"), "abcd");
+}
+
+TEST_F(ServerTest, PauseRefusesAndResumeServes) {
+  ASSERT_TRUE(engine().Pause());
+  EXPECT_FALSE(engine().Pause());
+  Response r = Get("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.status_line, "HTTP/1.0 503 Server not available");
+  EXPECT_EQ(r.Header("Content-Length"), "0");
+  ASSERT_TRUE(engine().Resume());
+  EXPECT_FALSE(engine().Resume());
+  EXPECT_EQ(Get("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n").code, 200);
+}
+
+TEST_F(ServerTest, FlushWhileRequestsRun) {
+  std::atomic<int> failures{0};
+  std::atomic<bool> done{false};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 3; ++t) {
+    clients.emplace_back([&] {
+      while (!done.load()) {
+        Client c(port());
+        Response r;
+        if (!c.Send("GET /k.txt HTTP/1.1\r\nHost: x\r\n\r\n") || !c.Read(&r) ||
+            (r.code != 200 && r.code != 503) || (r.code == 200 && r.body != Bytes(1000)))
+          failures++;
+      }
+    });
+  }
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(engine().Flush());
+    platform::sleep_ms(20);
+  }
+  done = true;
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(engine().state(), kStateRunning);
+}
+
+TEST_F(ServerTest, StopWithIdleKeepAliveConnectionsIsPrompt) {
+  std::vector<std::unique_ptr<Client>> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.push_back(std::make_unique<Client>(port()));
+    Response r;
+    ASSERT_TRUE(idle.back()->Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(idle.back()->Read(&r));
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(engine().Stop());
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(5));
+  EXPECT_FALSE(engine().Stop());
+  for (auto& c : idle) EXPECT_TRUE(c->ClosedWithin(2000));
+}
+
+TEST_F(ServerTest, ControlInterface) {
+  char buf[80] = "PORT";
+  ASSERT_TRUE(engine().QueryValue(buf, sizeof buf));
+  EXPECT_EQ(std::to_string(settings().port), buf);
+  std::strcpy(buf, "NUM_CLIENTS");
+  ASSERT_TRUE(engine().QueryValue(buf, sizeof buf));
+  EXPECT_STREQ(buf, "0");
+  std::strcpy(buf, "num_clients");
+  EXPECT_FALSE(engine().QueryValue(buf, sizeof buf));
+  EXPECT_STREQ(buf, "num_clients");
+  EXPECT_FALSE(engine().SetProfile("Other")) << "only while stopped";
+  EXPECT_FALSE(engine().Command("NOPE", 0, 0));
+  EXPECT_TRUE(engine().Command("IDLE", 0, 0));
+  ServerInfo info;
+  ASSERT_TRUE(engine().GetInfo(&info));
+  EXPECT_EQ(info.state, kStateRunning);
+  EXPECT_EQ(info.kind, 7);
+  EXPECT_STREQ(info.description, "Web Server");
+}
+
+class VirtualHostTest : public TestServer {
+ protected:
+  void Configure(ServerSettings& s) override {
+    VirtualServerConfig a = s.virtual_servers[0];
+    a.site_address = "a.example";
+    a.doc_root = (root() / "A").string();
+    VirtualServerConfig b = a;
+    b.site_address = "b.example";
+    b.doc_root = (root() / "B").string();
+    s.virtual_servers = {a, b};
+    std::filesystem::create_directories(root() / "A");
+    std::filesystem::create_directories(root() / "B");
+    std::ofstream(root() / "A" / "who.txt") << "A";
+    std::ofstream(root() / "B" / "who.txt") << "B";
+  }
+};
+
+TEST_F(VirtualHostTest, HostHeaderChoosesTheServer) {
+  StartServer();
+  EXPECT_EQ(Get("GET /who.txt HTTP/1.1\r\nHost: b.example\r\n\r\n").body, "B");
+  EXPECT_EQ(Get("GET /who.txt HTTP/1.1\r\nHost: B.EXAMPLE:8080\r\n\r\n").body, "B");
+  EXPECT_EQ(Get("GET /who.txt HTTP/1.1\r\nHost: c.example\r\n\r\n").body, "A");
+  EXPECT_EQ(Get("GET /who.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").body, "A");
+  EXPECT_EQ(Get("GET /who.txt HTTP/1.0\r\n\r\n").body, "A");
+}
+
+class LocalAddressTest : public TestServer {
+ protected:
+  void Configure(ServerSettings& s) override {
+    VirtualServerConfig a = s.virtual_servers[0];
+    a.doc_root = (root() / "A").string();
+    VirtualServerConfig b = a;
+    b.site_ip = "127.0.0.2";
+    b.doc_root = (root() / "B").string();
+    s.virtual_servers = {a, b};
+    std::filesystem::create_directories(root() / "A");
+    std::filesystem::create_directories(root() / "B");
+    std::ofstream(root() / "A" / "who.txt") << "A";
+    std::ofstream(root() / "B" / "who.txt") << "B";
+  }
+};
+
+TEST_F(LocalAddressTest, LocalAddressChoosesTheServer) {
+  StartServer();
+  Client second(port(), "127.0.0.2");
+  if (!second.connected()) GTEST_SKIP() << "127.0.0.2 is not a local address here";
+  Response r;
+  ASSERT_TRUE(second.Send("GET /who.txt HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(second.Read(&r));
+  EXPECT_EQ(r.body, "B");
+  EXPECT_EQ(Get("GET /who.txt HTTP/1.0\r\n\r\n").body, "A");
+}
+
+class MappingTest : public TestServer {
+ protected:
+  void Configure(ServerSettings& s) override {
+    VirtualServerConfig& vs = s.virtual_servers[0];
+    vs.default_index = "index.html, default.htm";
+    vs.redir = {{"/old", "http://elsewhere.example/new page?a=1&b=2"}};
+    std::filesystem::create_directories(root() / "ICONS");
+    std::ofstream(root() / "ICONS" / "a.gif") << "GIF";
+    vs.alias = {{"/icons", (root() / "ICONS").string()}};
+    std::filesystem::create_directories(root() / "CGI-BIN" / "dir");
+    vs.cgi_bin = {{"/cgi-bin", (root() / "CGI-BIN").string()}};
+  }
+};
+
+TEST_F(MappingTest, AliasesDirectoriesAndDefaultDocuments) {
+  WriteFile("docs/default.htm", "default");
+  StartServer();
+  Response r = Get("GET /ICONS/a.gif HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.body, "GIF");
+  EXPECT_EQ(r.Header("Content-Type"), "image/gif");
+  EXPECT_EQ(Get("GET /iconsx/a.gif HTTP/1.1\r\nHost: x\r\n\r\n").code, 404);
+  r = Get("GET /docs HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 302 Redirection");
+  EXPECT_EQ(r.Header("Location"), "http://localhost:" + std::to_string(settings().port) + "/docs/");
+  r = Get("GET /docs/ HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.body, "default");
+  r = Get("GET /old HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.Header("Location"), "http://elsewhere.example/new%20page?a=1&b=2");
+  r = Get("GET /cgi-bin/dir HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.code, 404);
+  bool logged = false;
+  for (const auto& line : HookLines()) logged |= line.rfind("Can not execute a directory: ", 0) == 0;
+  EXPECT_TRUE(logged);
+}
+
+class TemplateTest : public TestServer {
+ protected:
+  void Configure(ServerSettings& s) override {
+    std::ofstream(root() / "ERROR.TEMP") << "<p>%c %r %% %e</p>";
+    s.virtual_servers[0].error_template_file_name = (root() / "ERROR.TEMP").string();
+    s.virtual_servers[0].admin_email = "admin@x";
+  }
+};
+
+TEST_F(TemplateTest, ErrorPagesComeFromTheTemplate) {
+  StartServer();
+  Response r = Get("GET /missing HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(r.body, "<p>404 Resource not found % <A HREF=\"mailto:admin@x\"><i>&lt;admin@x&gt;</i></A></p>");
+  EXPECT_EQ(r.Header("Content-Type"), "text/html");
+}
+
+class OverloadTest : public TestServer {
+ protected:
+  void Configure(ServerSettings& s) override { s.num_threads = 4; }  // limit 3
+};
+
+TEST_F(OverloadTest, RefusesAtFifteenSixteenthsOfTheThreads) {
+  WriteFile("page.html", "x");
+  StartServer();
+  Client first(port());
+  Response r;
+  ASSERT_TRUE(first.Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(first.Read(&r));
+  EXPECT_EQ(r.code, 200) << "two handlers running";
+  Client second(port());
+  ASSERT_TRUE(second.Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(second.Read(&r));
+  EXPECT_EQ(r.code, 200);
+  Client third(port());
+  ASSERT_TRUE(third.Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(third.Read(&r));
+  EXPECT_EQ(r.status_line, "HTTP/1.0 503 Server overloaded");
+  EXPECT_TRUE(third.ClosedWithin(5000));
+  // With the refused connection's handler gone there is room again.
+  for (int i = 0; i < 500 && engine().current_clients().load() > 2; ++i) platform::sleep_ms(10);
+  ASSERT_TRUE(first.Send("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(first.Read(&r));
+  EXPECT_EQ(r.code, 200);
+}
+
+TEST_F(ServerTest, HugeDocumentsKeepTheirTrueSize) {
+  const uint64_t size = 5ull << 30;  // 5 GiB, sparse where the file system allows
+  std::string path = DocPath("huge.bin");
+  platform::FileHandle f = platform::file_open(path, platform::kGenericWrite, 0, platform::kCreateAlways, 0);
+  ASSERT_NE(f, platform::kInvalidFile);
+  bool sized = platform::file_seek(f, size - 4) && platform::file_write(f, "tail", 4) == 4;
+  platform::file_close(f);
+  if (!sized) GTEST_SKIP() << "no room for a 5 GiB sparse file here";
+  Response r = Get("HEAD /huge.bin HTTP/1.1\r\nHost: x\r\n\r\n", true);
+  EXPECT_EQ(r.Header("Content-Length"), "5368709120");
+  r = Get("GET /huge.bin HTTP/1.1\r\nHost: x\r\nRange: bytes=5368709116-\r\n\r\n");
+  EXPECT_EQ(r.Header("Content-Range"), "bytes 5368709116-5368709119/5368709120");
+  EXPECT_EQ(r.body, "tail");
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace brisvane::testing

@@ -1,0 +1,188 @@
+#include "engine/core/tests/test_server.h"
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "engine/core/text_util.h"
+#include "platform/system.h"
+
+namespace brisvane::testing {
+namespace {
+
+bool g_sockets = StartSockets();
+
+std::mutex g_hook_mu;
+std::vector<std::string> g_hook_lines;
+
+void Hook(const char* line, uintptr_t) {
+  std::lock_guard<std::mutex> lock(g_hook_mu);
+  g_hook_lines.push_back(line);
+}
+
+}  // namespace
+
+std::string Response::Header(const std::string& name) const {
+  size_t pos = 0;
+  while (true) {
+    size_t end = head.find("\r\n", pos);
+    if (end == std::string::npos) return "";
+    std::string line = head.substr(pos, end - pos);
+    size_t colon = line.find(':');
+    if (colon != std::string::npos && EqualsIgnoreCase(line.substr(0, colon), name))
+      return TrimLeading(line.substr(colon + 1), ' ');
+    pos = end + 2;
+  }
+}
+
+bool Response::HasHeader(const std::string& name) const {
+  return head.find("\r\n" + name + ":") != std::string::npos;
+}
+
+Client::Client(uint16_t port, const char* address) {
+  if (!socket_.CreateStream()) return;
+  platform::SockAddrV4 addr;
+  if (!Socket::Resolve(address, port, false, &addr)) return;
+  connected_ = socket_.Connect(addr);
+  socket_.SetReceiveTimeout(20000);
+}
+
+bool Client::Send(const std::string& raw) { return socket_.Send(raw.data(), raw.size()) >= 0; }
+
+bool Client::Read(Response* out, bool head_only) {
+  *out = Response();
+  std::string line;
+  while (true) {
+    if (!socket_.ReadLine(&line, 65536)) return false;
+    out->head += line + "\r\n";
+    if (line.empty()) break;
+  }
+  out->status_line = out->head.substr(0, out->head.find("\r\n"));
+  size_t sp = out->status_line.find(' ');
+  if (sp != std::string::npos) out->code = std::atoi(out->status_line.c_str() + sp + 1);
+  if (head_only) return true;
+  std::string length = out->Header("Content-Length");
+  if (length.empty()) return true;
+  uint64_t left = std::stoull(length);
+  char buf[65536];
+  while (left > 0) {
+    int64_t n = socket_.Receive(buf, static_cast<size_t>(std::min<uint64_t>(left, sizeof buf)));
+    if (n <= 0) return false;
+    out->body.append(buf, static_cast<size_t>(n));
+    left -= static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+std::string Client::ReadToClose() {
+  std::string all;
+  char buf[65536];
+  while (true) {
+    int64_t n = socket_.Receive(buf, sizeof buf);
+    if (n <= 0) break;
+    all.append(buf, static_cast<size_t>(n));
+  }
+  return all;
+}
+
+bool Client::ClosedWithin(uint32_t ms) {
+  if (!socket_.WaitReadable(ms)) return false;
+  char c;
+  return socket_.Receive(&c, 1) <= 0;
+}
+
+uint16_t FreePort() {
+  Socket s;
+  s.CreateStream();
+  platform::SockAddrV4 any;
+  platform::socket_bind(s.handle(), any);
+  platform::SockAddrV4 bound;
+  s.LocalAddress(&bound);
+  return platform::host_to_net16(bound.port);
+}
+
+void TestServer::SetUp() {
+  RegistryTest::SetUp();
+  root_ = dir() / "site";
+  std::filesystem::create_directories(root_ / "HTDOCS");
+  std::filesystem::create_directories(root_ / "Logs");
+  static int counter = 0;
+  profile_ = "Test" + std::to_string(platform::current_process_id()) + "_" + std::to_string(counter++);
+  settings_ = ServerSettings(root_.string(), SettingsFlavor::kEngine);
+  settings_.port = FreePort();
+  settings_.use_keep_alive = true;
+  settings_.trace_log_mask = 1;
+  {
+    std::lock_guard<std::mutex> lock(g_hook_mu);
+    g_hook_lines.clear();
+  }
+}
+
+void TestServer::TearDown() {
+  if (engine_) {
+    engine_->Stop();
+    engine_.reset();
+  }
+  ClearProfile(profile_);
+  RegistryTest::TearDown();
+}
+
+void TestServer::StartServer() {
+  Configure(settings_);
+  ASSERT_TRUE(SaveSettings(settings_, profile_));
+  engine_ = std::make_unique<Engine>();
+  engine_->SetProfile(profile_.c_str());
+  engine_->SetLogHook(Hook, 30, 0);
+  ASSERT_TRUE(engine_->Start());
+  ASSERT_EQ(engine_->state(), kStateRunning);
+  port_ = engine_->bound_port();
+  ASSERT_NE(port_, 0);
+}
+
+void TestServer::RestartWith(const std::function<void(ServerSettings&)>& change) {
+  if (engine_) {
+    engine_->Stop();
+    engine_.reset();
+  }
+  change(settings_);
+  ASSERT_TRUE(SaveSettings(settings_, profile_));
+  engine_ = std::make_unique<Engine>();
+  engine_->SetProfile(profile_.c_str());
+  engine_->SetLogHook(Hook, 30, 0);
+  engine_->Start();
+  port_ = engine_->bound_port();
+}
+
+std::string TestServer::DocPath(const std::string& relative) const {
+  return (root_ / "HTDOCS" / relative).string();
+}
+
+void TestServer::WriteFile(const std::string& relative, const std::string& content) {
+  std::filesystem::path p = root_ / "HTDOCS" / relative;
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string TestServer::ReadFile(const std::string& relative) const {
+  std::ifstream in(root_ / "HTDOCS" / relative, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+Response TestServer::Get(const std::string& raw, bool head_only) {
+  Client c(port_);
+  Response r;
+  EXPECT_TRUE(c.connected());
+  EXPECT_TRUE(c.Send(raw));
+  EXPECT_TRUE(c.Read(&r, head_only)) << "no complete response to: " << raw;
+  return r;
+}
+
+std::vector<std::string> TestServer::HookLines() {
+  std::lock_guard<std::mutex> lock(g_hook_mu);
+  return g_hook_lines;
+}
+
+}  // namespace brisvane::testing

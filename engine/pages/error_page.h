@@ -1,0 +1,12 @@
+// The error responder: sets a status (with the caller's text or the
+// default one) and builds the page from the virtual server's template or
+// the built-in one.
+#pragma once
+
+#include "engine/core/http_message.h"
+
+namespace brisvane {
+
+void RespondError(RequestContext& ctx, int code, const char* message = nullptr);
+
+}  // namespace brisvane

@@ -1,0 +1,194 @@
+#include "engine/pages/log_writer.h"
+
+#include <cstdio>
+
+#include "config/server_settings.h"
+#include "engine/core/http_date.h"
+#include "engine/core/http_message.h"
+#include "engine/core/virtual_server.h"
+#include "platform/message_box.h"
+#include "platform/system.h"
+
+namespace brisvane {
+
+bool LogFile::Open(const std::string& path) {
+  Close();
+  std::lock_guard<std::mutex> lock(mu_);
+  path_ = path.substr(0, 259);
+  file_ = platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
+                              platform::kOpenAlways, 0);
+  if (file_ == platform::kInvalidFile) return false;
+  platform::file_seek_end(file_);
+  return true;
+}
+
+void LogFile::Write(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mu_);
+  // Tested under the lock: a Flush may be reopening the file right now.
+  if (file_ == platform::kInvalidFile) return;
+  std::string out = line + "\r\n";
+  platform::file_write(file_, out.data(), out.size());
+}
+
+void LogFile::Flush() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (file_ != platform::kInvalidFile) platform::file_flush(file_);
+}
+
+void LogFile::Close() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (file_ == platform::kInvalidFile) return;
+  platform::file_close(file_);
+  file_ = platform::kInvalidFile;
+}
+
+bool LogFile::IsOpen() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return file_ != platform::kInvalidFile;
+}
+
+std::string FormatLogTimeStamp(int year, int month, int day, int hour, int minute, int second,
+                               int32_t bias) {
+  int hhmm = (bias / 60) * 100 + (bias % 60);
+  char buf[64];
+  const char* mon = (month >= 1 && month <= 12) ? kMonthNames[month - 1] : "???";
+  if (hhmm > 0)
+    std::snprintf(buf, sizeof buf, "%02d/%s/%04d:%02d:%02d:%02d -%04d", day, mon, year, hour, minute,
+                  second, hhmm);
+  else
+    std::snprintf(buf, sizeof buf, "%02d/%s/%04d:%02d:%02d:%02d +%04d", day, mon, year, hour, minute,
+                  second, -hhmm);
+  return buf;
+}
+
+std::string LogTimeStampNow() {
+  platform::LocalTime t = platform::local_time_now();
+  return FormatLogTimeStamp(t.year, t.month, t.day, t.hour, t.minute, t.second,
+                            platform::time_zone_bias());
+}
+
+void EngineLogs::SetHook(LogHookFunction hook, int32_t level, uintptr_t user) {
+  hook_level_ = level;
+  hook_user_ = user;
+  hook_ = hook;
+}
+
+void EngineLogs::CallHook(const std::string& line, int32_t min_level) {
+  LogHookFunction hook = hook_.load();
+  if (hook && hook_level_.load() >= min_level) hook(line.c_str(), hook_user_.load());
+}
+
+void EngineLogs::Open(const ServerSettings& s) {
+  struct Item {
+    LogFile* file;
+    std::atomic<bool>* on;
+    uint32_t mask;
+    const std::string* path;
+    const char* text;
+  };
+  const Item items[3] = {
+      {&access_, &access_on_, s.access_log_mask, &s.access_log_file_name,
+       "Error opening access log. Check log file path in server properties. You may be running two "
+       "instances of Brisvane on the same configuration."},
+      {&error_, &error_on_, s.error_log_mask, &s.error_log_file_name,
+       "Error opening error log. Check log file path in server properties. You may be running two "
+       "instances of Brisvane on the same configuration."},
+      {&trace_, &trace_on_, s.trace_log_mask, &s.trace_log_file_name,
+       "Error opening trace log. Check log file path in server properties. You may be running two "
+       "instances of Brisvane on the same configuration."}};
+  for (const Item& item : items) {
+    item.on->store(item.mask != 0);
+    if (item.mask != 0) {
+      if (!item.file->Open(*item.path))
+        platform::message_box(item.text, "Error", platform::kMbIconError);
+    } else {
+      item.file->Close();
+    }
+  }
+  Flush();
+}
+
+void EngineLogs::Close() {
+  access_.Close();
+  error_.Close();
+  trace_.Close();
+}
+
+void EngineLogs::Flush() {
+  access_.Flush();
+  error_.Flush();
+  trace_.Flush();
+}
+
+namespace {
+
+// Quoted fields must not let a client forge the line's layout.
+void AppendQuoted(std::string* out, const std::string* value) {
+  out->push_back('"');
+  if (value) {
+    for (unsigned char c : *value) {
+      if (c == '"' || c == '\\') {
+        out->push_back('\\');
+        out->push_back(static_cast<char>(c));
+      } else if (c < 32 || c > 126) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        out->append(hex);
+      } else {
+        out->push_back(static_cast<char>(c));
+      }
+    }
+  }
+  out->push_back('"');
+}
+
+const std::string& Client(const RequestContext& ctx) {
+  return ctx.request.remote_host.empty() ? ctx.request.remote_address : ctx.request.remote_host;
+}
+
+}  // namespace
+
+std::string EngineLogs::ComposeAccessLine(const RequestContext& ctx, const std::string& stamp) {
+  std::string line = Client(ctx);
+  line.push_back(' ');
+  line += ctx.virtual_server ? ctx.virtual_server->config().site_address : std::string("localhost");
+  line.push_back(' ');
+  line += ctx.auth.user.empty() ? std::string("-") : ctx.auth.user;
+  line += " [" + stamp + "] ";
+  AppendQuoted(&line, &ctx.request.request_line);
+  line += " " + std::to_string(ctx.response.status_code) + " ";
+  line += ctx.bytes_sent == 0 ? std::string("-") : std::to_string(ctx.bytes_sent);
+  line.push_back(' ');
+  AppendQuoted(&line, ctx.request.Get(kHdrReferer));
+  line.push_back(' ');
+  AppendQuoted(&line, ctx.request.Get(kHdrUserAgent));
+  return line;
+}
+
+void EngineLogs::Access(const RequestContext& ctx) {
+  bool on = access_on_.load();
+  bool hooked = hook_.load() && hook_level_.load() >= 20;
+  if (!on && !hooked) return;
+  std::string line = ComposeAccessLine(ctx, LogTimeStampNow());
+  if (on) access_.Write(line);
+  CallHook(line, 20);
+}
+
+void EngineLogs::Error(const std::string& message, const RequestContext* ctx) {
+  CallHook(message, 20);
+  if (!error_on_.load()) return;
+  std::string line = ctx ? Client(*ctx) : std::string("LOCAL SYSTEM ERROR ");
+  line += " [" + LogTimeStampNow() + "] " + message;
+  error_.Write(line);
+}
+
+void EngineLogs::Trace(const std::string& message, const RequestContext* ctx) {
+  CallHook(message, 30);
+  if (!trace_on_.load()) return;
+  std::string line = ctx ? Client(*ctx) : std::string("No Request Data");
+  line += " [" + LogTimeStampNow() + "] (" + std::to_string(platform::current_thread_id()) + ") " +
+          message;
+  trace_.Write(line);
+}
+
+}  // namespace brisvane

@@ -1,0 +1,106 @@
+// vanehost on POSIX: a foreground program. Application mode prints every
+// log line as it comes and handles SIGINT/SIGTERM (stop and exit), SIGHUP
+// (reload) and SIGUSR1 (pause or resume); "-s" runs the service loop for a
+// service manager such as systemd, where SIGTERM is the stop control.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "host/command_line.h"
+#include "host/engine_binding.h"
+#include "platform/message_box.h"
+
+namespace {
+
+using brisvane::ServerInstance;
+
+void PrintLine(const char* line, uintptr_t) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+}
+
+// Waits up to `ms` for one of the blocked signals; 0 on time-out.
+int WaitSignal(const sigset_t& set, long ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  siginfo_t info;
+  int sig = sigtimedwait(&set, &info, &ts);
+  return sig < 0 ? 0 : sig;
+}
+
+void Sleep(long ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+int RunApplication(ServerInstance* engine, const sigset_t& set) {
+  engine->Start();
+  bool paused = false;
+  while (true) {
+    int sig = WaitSignal(set, 2000);
+    if (sig == 0) {
+      engine->Command("IDLE", 0, 0);
+    } else if (sig == SIGINT || sig == SIGTERM) {
+      engine->Stop();
+      return 0;
+    } else if (sig == SIGHUP) {
+      engine->Flush();
+    } else if (sig == SIGUSR1) {
+      paused = paused ? !engine->Resume() : engine->Pause();
+    }
+  }
+}
+
+int RunService(ServerInstance* engine, const sigset_t& set) {
+  engine->Start();
+  while (true) {
+    int sig = WaitSignal(set, 2000);
+    if (sig == SIGTERM || sig == SIGINT) break;
+    if (sig == 0) {
+      Sleep(5000);
+      engine->Command("IDLE", 0, 0);
+    }
+  }
+  engine->Stop();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Signals are taken synchronously by the control loop, never by whichever
+  // thread happens to run; engine threads inherit the mask.
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set, s);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+  static brisvane::EngineBinding binding;
+  if (!binding.loaded()) {
+    platform::message_box(binding.status(), brisvane::kHostCaption, platform::kMbIconError);
+    return 1;
+  }
+  std::string command_line;
+  for (int i = 0; i < argc; ++i) command_line += (i ? " " : "") + std::string(argv[i]);
+  brisvane::HostCommandLine cl = brisvane::ParseHostCommandLine(command_line);
+  if (cl.missing_profile) platform::message_box(brisvane::kNoProfileText, brisvane::kHostCaption, platform::kMbOk);
+  ServerInstance* engine = binding.instance();
+  engine->SetProfile(cl.profile.c_str());
+  switch (cl.mode) {
+    case brisvane::HostMode::kOldSwitch:
+      platform::message_box(brisvane::kOldSwitchText, brisvane::kHostCaption, platform::kMbOk);
+      return 0;
+    case brisvane::HostMode::kHelp:
+      platform::message_box(brisvane::kHostUsage, brisvane::kHostCaption, platform::kMbOk);
+      return 0;
+    case brisvane::HostMode::kService:
+      return RunService(engine, set);
+    case brisvane::HostMode::kApplication:
+      engine->SetLogHook(PrintLine, 30, 0);
+      return RunApplication(engine, set);
+  }
+  return 0;
+}

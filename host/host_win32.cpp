@@ -1,0 +1,195 @@
+// vanehost on Windows: application mode with a hidden window whose timer
+// sends "IDLE" every 2 seconds, or service mode under the service control
+// manager (NT line) or as a registered service process (consumer line).
+#include <windows.h>
+
+#include <string>
+
+#include "host/command_line.h"
+#include "host/engine_binding.h"
+#include "platform/message_box.h"
+#include "platform/system.h"
+
+namespace {
+
+using brisvane::ServerInstance;
+
+constexpr char kServiceName[] = "SimpleService";
+constexpr UINT_PTR kIdleTimer = 1;
+
+brisvane::EngineBinding* g_binding = nullptr;
+
+// ---- application mode ----------------------------------------------------
+
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  ServerInstance* engine = g_binding->instance();
+  switch (msg) {
+    case WM_TIMER:
+      if (wp == kIdleTimer) engine->Command("IDLE", 0, 0);
+      return 0;
+    case WM_CLOSE:
+    case WM_ENDSESSION:
+      engine->Stop();
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+int RunApplication(HINSTANCE instance) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = MainWindowProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = "BrisvaneHost";
+  if (!RegisterClassA(&wc)) return 0;
+  HWND hwnd = CreateWindowA("BrisvaneHost", "Brisvane", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (!hwnd) return 0;
+  g_binding->instance()->Start();
+  SetTimer(hwnd, kIdleTimer, 2000, nullptr);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  KillTimer(hwnd, kIdleTimer);
+  return 0;
+}
+
+// ---- NT service ----------------------------------------------------------
+
+SERVICE_STATUS g_status{};
+SERVICE_STATUS_HANDLE g_status_handle = nullptr;
+HANDLE g_stop_event = nullptr;
+DWORD g_last_error = 0;
+DWORD g_check_point = 1;
+
+void ReportServiceError(const char* text) {
+  g_last_error = GetLastError();
+  HANDLE source = RegisterEventSourceA(nullptr, kServiceName);
+  if (!source) return;
+  char first[128];
+  wsprintfA(first, "%s error: %d", kServiceName, static_cast<int>(g_last_error));
+  const char* strings[2] = {first, text};
+  ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
+  DeregisterEventSource(source);
+}
+
+BOOL ReportStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {
+  g_status.dwCurrentState = state;
+  g_status.dwWin32ExitCode = exit_code;
+  g_status.dwWaitHint = wait_hint;
+  g_status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+  g_status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : g_check_point++;
+  BOOL ok = SetServiceStatus(g_status_handle, &g_status);
+  if (!ok) ReportServiceError("SetServiceStatus");
+  return ok;
+}
+
+void WINAPI ServiceControl(DWORD control) {
+  if (control == SERVICE_CONTROL_STOP) {
+    ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+    if (g_stop_event) SetEvent(g_stop_event);
+    return;
+  }
+  ReportStatus(g_status.dwCurrentState, NO_ERROR, 0);
+}
+
+void ServiceBody() {
+  ServerInstance* engine = g_binding->instance();
+  if (!ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000)) return;
+  g_stop_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (ReportStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
+    engine->Start();
+    while (true) {
+      if (WaitForSingleObject(g_stop_event, 2000) == WAIT_TIMEOUT) {
+        Sleep(5000);
+        engine->Command("IDLE", 0, 0);
+        continue;
+      }
+      if (ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 60000)) engine->Stop();
+      break;
+    }
+  }
+  if (g_stop_event) CloseHandle(g_stop_event);
+  g_stop_event = nullptr;
+}
+
+void WINAPI ServiceMain(DWORD, LPSTR*) {
+  g_status_handle = RegisterServiceCtrlHandlerA(kServiceName, ServiceControl);
+  if (!g_status_handle) return;
+  g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  g_status.dwServiceSpecificExitCode = 0;
+  if (ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000)) ServiceBody();
+  ReportStatus(SERVICE_STOPPED, g_last_error, 0);
+}
+
+int RunNtService() {
+  char name[sizeof kServiceName];
+  lstrcpyA(name, kServiceName);
+  SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+  if (!StartServiceCtrlDispatcherA(table)) ReportServiceError("StartServiceCtrlDispatcher failed.");
+  return 0;
+}
+
+// Consumer line: register as a service process so that the host survives
+// the user's log-off, then go on as an application.
+bool RegisterConsumerService() {
+  HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+  using RegisterFn = DWORD(WINAPI*)(DWORD, DWORD);
+  auto fn = kernel ? reinterpret_cast<RegisterFn>(
+                         reinterpret_cast<void*>(GetProcAddress(kernel, "RegisterServiceProcess")))
+                   : nullptr;
+  if (!fn) {
+    platform::message_box("Cannot find RegisterServiceProcess export!", brisvane::kHostCaption,
+                          platform::kMbIconError);
+    return false;
+  }
+  if (fn(GetCurrentProcessId(), 1) == 0)
+    platform::message_box("Error registering service, continuing as application", brisvane::kHostCaption,
+                          platform::kMbOk);
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  static brisvane::EngineBinding binding;
+  g_binding = &binding;
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  if (!binding.loaded()) {
+    platform::message_box(binding.status(), brisvane::kHostCaption, platform::kMbIconError);
+    return 1;
+  }
+  brisvane::HostCommandLine cl = brisvane::ParseHostCommandLine(GetCommandLineA());
+  if (cl.missing_profile) platform::message_box(brisvane::kNoProfileText, brisvane::kHostCaption, platform::kMbOk);
+  ServerInstance* engine = binding.instance();
+  engine->SetProfile(cl.profile.c_str());
+  switch (cl.mode) {
+    case brisvane::HostMode::kOldSwitch:
+      platform::message_box(brisvane::kOldSwitchText, brisvane::kHostCaption, platform::kMbOk);
+      return 0;
+    case brisvane::HostMode::kHelp:
+      platform::message_box(brisvane::kHostUsage, brisvane::kHostCaption, platform::kMbOk);
+      return 0;
+    case brisvane::HostMode::kService: {
+      int id = platform::platform_id();
+      if (id == 2) return RunNtService();
+      if (id == 1) {
+        if (!RegisterConsumerService()) return 0;
+      } else {
+        platform::message_box("Service mode is not supported on this platform", brisvane::kHostCaption,
+                              platform::kMbIconError);
+      }
+      return RunApplication(instance);
+    }
+    case brisvane::HostMode::kApplication:
+      // The status window's log ring arrives with the status window; until
+      // then lines are not shown in application mode on Windows.
+      return RunApplication(instance);
+  }
+  return 0;
+}

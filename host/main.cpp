@@ -1,6 +1,0 @@
-#include <cstdio>
-
-int main() {
-  std::printf("usage: vanehost [-?] [-s] [-p profile] [-c]\n");
-  return 0;
-}

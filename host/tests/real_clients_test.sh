@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# curl and wget against a running vanehost: a document, a byte range, an
+# upload with PUT, a directory's default document, and a clean stop.
+# usage: real_clients_test.sh STAGE_DIR
+set -u
+stage=$1
+for tool in curl wget python3; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+pid=
+cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; [ -f "$work/out.log" ] && tail -20 "$work/out.log"; exit 1; }
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/docs/sub"
+printf 'hello from brisvane\n' > "$work/docs/sub/index.html"
+head -c 10000 /dev/urandom > "$work/docs/blob.bin"
+export BRISVANE_REGISTRY=$work/registry.reg
+root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
+python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Network" Port dword "$port"
+python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Virtual\\0000\\Server" DocRoot sz "$work/docs"
+python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Log" AccessLogFileName sz "$work/access.log"
+python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Log" ErrorLogFileName sz "$work/error.log"
+
+"$stage/vanehost" >"$work/out.log" 2>&1 &
+pid=$!
+for _ in $(seq 1 100); do
+  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+  sleep 0.1
+done
+
+url=http://127.0.0.1:$port
+curl -sf "$url/blob.bin" -o "$work/got.bin" || fail "curl GET"
+cmp -s "$work/got.bin" "$work/docs/blob.bin" || fail "document differs"
+curl -sf -r 100-199 "$url/blob.bin" -o "$work/range.bin" || fail "curl range"
+cmp -s "$work/range.bin" <(tail -c +101 "$work/docs/blob.bin" | head -c 100) || fail "range differs"
+code=$(curl -s -o /dev/null -w '%{http_code}' -T "$work/docs/blob.bin" "$url/uploaded.bin")
+[ "$code" = 201 ] || fail "curl -T answered $code"
+cmp -s "$work/docs/uploaded.bin" "$work/docs/blob.bin" || fail "upload differs"
+(cd "$work" && wget -q "$url/sub/" -O wget.html) || fail "wget"
+grep -q 'hello from brisvane' "$work/wget.html" || fail "wget got the wrong page"
+code=$(curl -s -o /dev/null -w '%{http_code}' "$url/sub")
+[ "$code" = 302 ] || fail "directory without slash answered $code"
+grep -q '"GET /blob.bin HTTP/1.1" 200 10000' "$work/access.log" || fail "no access line for the GET"
+
+kill -TERM "$pid"
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "vanehost did not stop on SIGTERM"
+wait "$pid"; rc=$?
+pid=
+[ "$rc" = 0 ] || fail "vanehost exited with $rc"
+echo "PASS"

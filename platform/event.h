@@ -1,0 +1,24 @@
+// Named manual-reset events, shared between processes. On POSIX the name
+// is scoped to the registry file in use, so that two installations (or two
+// test runs) never signal each other.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using EventHandle = uintptr_t;
+
+// Creates the event, or opens it when it exists already. Manual reset,
+// initially not signalled when created. Any local user may open it.
+EventHandle event_create(const std::string& name);
+// Opens an existing event; 0 when there is none.
+EventHandle event_open(const std::string& name);
+bool event_set(EventHandle e);
+bool event_reset(EventHandle e);
+// True when signalled; never waits.
+bool event_is_set(EventHandle e);
+void event_close(EventHandle e);
+
+}  // namespace platform

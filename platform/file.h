@@ -1,0 +1,77 @@
+// Files with the Windows meaning of access, share and creation modes on
+// every backend. A file opened for writing that does not share writing
+// makes a second writer fail with kSharingViolation, another process
+// included (an advisory lock on POSIX). Failures set last_error().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace platform {
+
+using FileHandle = uintptr_t;
+inline constexpr FileHandle kInvalidFile = ~static_cast<FileHandle>(0);
+
+// Access (the Windows values).
+inline constexpr uint32_t kGenericRead = 0x80000000u;
+inline constexpr uint32_t kGenericWrite = 0x40000000u;
+// Share modes.
+inline constexpr uint32_t kShareRead = 1;
+inline constexpr uint32_t kShareWrite = 2;
+inline constexpr uint32_t kShareDelete = 4;
+// Creation dispositions.
+inline constexpr uint32_t kCreateNew = 1;
+inline constexpr uint32_t kCreateAlways = 2;
+inline constexpr uint32_t kOpenExisting = 3;
+inline constexpr uint32_t kOpenAlways = 4;
+inline constexpr uint32_t kTruncateExisting = 5;
+// Flags.
+inline constexpr uint32_t kFlagDeleteOnClose = 0x04000000u;
+inline constexpr uint32_t kFlagSequentialScan = 0x08000000u;
+
+// Attributes.
+inline constexpr uint32_t kAttrReadOnly = 0x1;
+inline constexpr uint32_t kAttrHidden = 0x2;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// Opening a directory for reading succeeds (it counts as present), as
+// with backup semantics on Windows; reading from it fails.
+FileHandle file_open(const std::string& path, uint32_t access, uint32_t share,
+                     uint32_t disposition, uint32_t flags);
+bool file_close(FileHandle f);
+// Bytes read (0 at the end) or -1.
+int64_t file_read(FileHandle f, void* buf, size_t len);
+int64_t file_write(FileHandle f, const void* data, size_t len);
+bool file_seek(FileHandle f, uint64_t offset);
+bool file_seek_end(FileHandle f);
+bool file_size(FileHandle f, uint64_t* size);
+// Last-write time as 100-ns units since 1601 (UTC).
+bool file_last_write_time(FileHandle f, uint64_t* time);
+bool file_flush(FileHandle f);
+
+// Attributes of a path, or kInvalidAttributes (with last_error set).
+uint32_t file_attributes(const std::string& path);
+bool file_copy(const std::string& from, const std::string& to, bool fail_if_exists);
+bool file_delete(const std::string& path);
+
+struct DirEntry {
+  std::string name;
+  uint32_t attributes = 0;  // kAttrDirectory, kAttrHidden (dot files on POSIX)
+  uint64_t size = 0;
+  uint64_t last_write = 0;  // 100-ns units since 1601
+};
+// Every entry of a directory except "." and "..", in the system's order.
+bool list_directory(const std::string& path, std::vector<DirEntry>* entries);
+
+// The system's directory for temporary files, with a trailing separator.
+bool temp_directory(std::string* dir);
+// Creates a new empty file with a unique name "<prefix>XXXX.TMP" in `dir`
+// and returns its path.
+bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path);
+
+}  // namespace platform

@@ -1,0 +1,165 @@
+// Named events on POSIX: a one-byte file, '1' when signalled, in /dev/shm
+// (or /tmp). The file name carries a hash of the registry file's path, so
+// that the events of two installations, or of two test runs, stay apart;
+// the file is world-writable, as the Windows event has no access list.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/event.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/event_file.h"
+#include "platform/posix/registry_location.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+// A handle is the descriptor plus one, so that 0 can mean failure.
+int fd_of(EventHandle e) { return static_cast<int>(e) - 1; }
+EventHandle to_handle(int fd) { return static_cast<EventHandle>(fd) + 1; }
+
+// The registry path made absolute, its directory resolved (links and
+// all) so that every process names the same file alike, whether the file
+// exists yet or not.
+std::string absolute_registry_path() {
+  std::string path = posix::registry_file_path();
+  if (path.empty() || path[0] != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
+  }
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return path;
+  std::string dir = slash == 0 ? "/" : path.substr(0, slash);
+  char resolved[PATH_MAX];
+  if (!::realpath(dir.c_str(), resolved)) return path;
+  std::string out = resolved;
+  if (out.back() != '/') out += '/';
+  return out + path.substr(slash + 1);
+}
+
+uint64_t fnv1a64(const std::string& text) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 0x100000001b3ull;
+  }
+  return h;
+}
+
+const char* event_directory() {
+  static const char* dir = [] {
+    struct stat st {};
+    return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0
+               ? "/dev/shm"
+               : "/tmp";
+  }();
+  return dir;
+}
+
+bool write_state(EventHandle e, char state) {
+  ssize_t n;
+  do {
+    n = ::pwrite(fd_of(e), &state, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n != 1) {
+    posix::set_last_from_errno();
+    return false;
+  }
+  return true;
+}
+
+int open_existing(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+namespace posix {
+
+std::string event_file_path(const std::string& name) {
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a64(absolute_registry_path())));
+  std::string safe = name;
+  for (char& c : safe)
+    if (c == '/') c = '_';
+  return std::string(event_directory()) + "/brisvane-event-" + hash + "-" + safe;
+}
+
+}  // namespace posix
+
+EventHandle event_create(const std::string& name) {
+  std::string path = posix::event_file_path(name);
+  int fd = open_existing(path);
+  if (fd >= 0) return to_handle(fd);
+  if (errno != ENOENT) {
+    posix::set_last_from_errno();
+    return 0;
+  }
+  // The file appears whole, already holding its state, by linking a
+  // private one into place: an opener never meets it half made, and a
+  // signal given in between is never overwritten.
+  std::string temp = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(current_thread_id());
+  fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    posix::set_last_from_errno();
+    return 0;
+  }
+  ::fchmod(fd, 0666);  // past the umask: any local user may signal it
+  bool ok = write_state(to_handle(fd), '0');
+  if (ok && ::link(temp.c_str(), path.c_str()) != 0) {
+    int e = errno;
+    ::close(fd);
+    fd = -1;
+    if (e == EEXIST)  // another process made it first: use that one
+      fd = open_existing(path);
+    else
+      errno = e;
+    ok = fd >= 0;
+  }
+  if (!ok) posix::set_last_from_errno();
+  ::unlink(temp.c_str());
+  if (!ok) {
+    if (fd >= 0) ::close(fd);
+    return 0;
+  }
+  return to_handle(fd);
+}
+
+EventHandle event_open(const std::string& name) {
+  int fd = open_existing(posix::event_file_path(name));
+  if (fd < 0) {
+    posix::set_last_from_errno();
+    return 0;
+  }
+  return to_handle(fd);
+}
+
+bool event_set(EventHandle e) { return write_state(e, '1'); }
+
+bool event_reset(EventHandle e) { return write_state(e, '0'); }
+
+bool event_is_set(EventHandle e) {
+  char state = 0;
+  ssize_t n;
+  do {
+    n = ::pread(fd_of(e), &state, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  // Empty while its creator has yet to write the first state.
+  return n == 1 && state == '1';
+}
+
+void event_close(EventHandle e) {
+  if (e) ::close(fd_of(e));
+}
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+// Where the registry file of this process lives. The registry store and the
+// named events both depend on it, so that everything one installation
+// shares is found through the same file.
+#pragma once
+
+#include <string>
+
+namespace platform::posix {
+
+// BRISVANE_REGISTRY when set and non-empty, else registry.reg beside the
+// executable.
+std::string registry_file_path();
+
+}  // namespace platform::posix

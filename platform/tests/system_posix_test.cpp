@@ -1,0 +1,59 @@
+// What only POSIX has to prove: the idle class is the lowest nice value,
+// and the bias follows TZ the way Windows counts it (west positive,
+// daylight time included).
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+TEST(SystemPosix, IdleClassIsTheLowestNiceValue) {
+  // In a child: without privileges the nice value cannot come back down.
+  pid_t pid = fork();
+  if (pid == 0) _exit(set_priority_class(0) && getpriority(PRIO_PROCESS, 0) == 19 ? 0 : 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+class TimeZone {
+ public:
+  explicit TimeZone(const std::string& tz) : old_(get_env("TZ")) { set_env("TZ", tz); }
+  ~TimeZone() {
+    if (old_)
+      set_env("TZ", *old_);
+    else
+      unset_env("TZ");
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+TEST(SystemPosix, BiasFollowsTheZoneWestPositive) {
+  {
+    TimeZone tz("XST+3");  // three hours west of Greenwich, no daylight time
+    EXPECT_EQ(time_zone_bias(), 180);
+  }
+  {
+    TimeZone tz("YST-5:30");
+    EXPECT_EQ(time_zone_bias(), -330);
+  }
+  {
+    // Daylight time all year round: one hour less than the standard bias.
+    TimeZone tz("ZST+2ZDT,0/0,J365/25");
+    EXPECT_EQ(time_zone_bias(), 60);
+  }
+  TimeZone utc("UTC0");
+  EXPECT_EQ(time_zone_bias(), 0);
+}
+
+}  // namespace
+}  // namespace platform
