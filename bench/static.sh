@@ -242,7 +242,7 @@ done
 
 # ---------------------------------------------------------------- load
 cases=("1KiB keep-alive" "1KiB close" "1MiB keep-alive" "1MiB close")
-declare -A rps bps errs note
+declare -A rps bps errs note conns
 
 to_bytes() {  # wrk's "12.34MB" (1024-based units) -> bytes
   awk -v v="$1" 'BEGIN {
@@ -251,7 +251,13 @@ to_bytes() {  # wrk's "12.34MB" (1024-based units) -> bytes
     printf "%.0f", n * m }'
 }
 
-run_wrk() {  # name, case, duration -> output file
+# Connections the kernel accepted so far (all of them on this machine's TCP
+# stack; during a run, in practice those of wrk).
+passive_opens() {
+  awk '/^Tcp:/ { if (!c) { for (i = 1; i <= NF; i++) if ($i == "PassiveOpens") c = i } else print $c }' /proc/net/snmp
+}
+
+run_wrk() {  # name, case, duration; prints what wrk printed
   local name=$1 cs=$2 d=$3 path hdr=()
   case "$cs" in 1KiB*) path=/small.bin ;; *) path=/large.bin ;; esac
   case "$cs" in *close) hdr=(-H "Connection: close") ;; esac
@@ -281,7 +287,10 @@ for cs in "${cases[@]}"; do
     k="$cs|$s"
     if ! ensure "$s"; then note[$k]="not running"; continue; fi
     log "wrk: $cs -> $s (${DURATION}s)"
+    before=$(passive_opens)
     out=$(run_wrk "$s" "$cs" "$DURATION")
+    conns[$k]=$(( $(passive_opens) - before ))
+    total=$(awk '/ requests in / {print $1}' <<<"$out")
     printf '%s\n' "$out" >"$tmp/wrk-${s}-${cs// /_}.txt"
     r=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
     t=$(awk '/^Transfer\/sec:/ {print $2}' <<<"$out")
@@ -294,6 +303,10 @@ for cs in "${cases[@]}"; do
     if [ "${errs[$k]}" != 0 ]; then
       note[$k]="$(grep -E 'Non-2xx|Socket errors' <<<"$out" | sed 's/^ *//' | paste -sd';' -)"
       { echo "--- ss -s after $cs -> $s"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
+    fi
+    # With "Connection: close" each response should end its connection.
+    if [ "${cs##* }" = close ] && [ -n "$total" ] && [ "${conns[$k]}" -lt $(( total / 2 )) ]; then
+      note[$k]="${note[$k]:+${note[$k]}; }NOT COMPARABLE: connections stayed open (${conns[$k]} accepted for $total requests)"
     fi
     if ! alive "$s"; then
       log "$s ended during \"$cs\" (${last_exit[$s]}); the last lines of its output:"
@@ -312,10 +325,11 @@ echo "nginx:    $(nginx -v 2>&1 | sed 's/^nginx version: //')"
 echo "lighttpd: $(lighttpd -v 2>&1 | head -n 1)"
 echo "wrk:      $(wrk -v 2>&1 | head -n 1 | awk '{print $1, $2}')"
 echo "load:     wrk -t$THREADS -c$CONNS -d${DURATION}s per run, 127.0.0.1; MB = 10^6 bytes"
+echo "accepted: TCP connections the kernel accepted during the run (about 1 per request expected with Connection: close)"
 echo "ratio:    Brisvane requests/s divided by the better of nginx and lighttpd in the same case"
 echo
-printf '%-16s %-9s %12s %10s %8s  %s\n' case server requests/s MB/s errors "vs best peer"
-printf '%-16s %-9s %12s %10s %8s  %s\n' ---- ------ ---------- ---- ------ ------------
+printf '%-16s %-9s %12s %10s %8s %9s  %s\n' case server requests/s MB/s errors accepted "vs best peer"
+printf '%-16s %-9s %12s %10s %8s %9s  %s\n' ---- ------ ---------- ---- ------ -------- ------------
 for cs in "${cases[@]}"; do
   best=0
   for s in nginx lighttpd; do
@@ -325,15 +339,15 @@ for cs in "${cases[@]}"; do
   for s in "${servers[@]}"; do
     k="$cs|$s"
     if [ -z "${rps[$k]:-}" ]; then
-      printf '%-16s %-9s %12s %10s %8s  %s\n' "$cs" "$s" - - - "${note[$k]:-}"
+      printf '%-16s %-9s %12s %10s %8s %9s  %s\n' "$cs" "$s" - - - - "${note[$k]:-}"
       continue
     fi
     ratio=
     if [ "$s" = brisvane ]; then
       ratio=$(awk -v a="${rps[$k]}" -v b="$best" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "n/a" }')
     fi
-    printf '%-16s %-9s %12.0f %10.1f %8s  %s\n' "$cs" "$s" "${rps[$k]}" \
-      "$(awk -v b="${bps[$k]}" 'BEGIN { print b / 1e6 }')" "${errs[$k]}" "$ratio${note[$k]:+  (${note[$k]})}"
+    printf '%-16s %-9s %12.0f %10.1f %8s %9s  %s\n' "$cs" "$s" "${rps[$k]}" \
+      "$(awk -v b="${bps[$k]}" 'BEGIN { print b / 1e6 }')" "${errs[$k]}" "${conns[$k]}" "$ratio${note[$k]:+  (${note[$k]})}"
   done
 done
 for s in "${servers[@]}"; do

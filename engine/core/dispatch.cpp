@@ -135,10 +135,12 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
     return kStageDone;
   }
   ToPlatformSeparators(resp.physical_path);
+  platform::FileHandle probe = platform::kInvalidFile;
   if (req.method != kMethodPut) {
-    platform::FileHandle f = platform::file_open(resp.physical_path, platform::kGenericRead,
-                                                 platform::kShareRead | platform::kShareWrite,
-                                                 platform::kOpenExisting, 0);
+    platform::FileHandle f = platform::file_open(
+        resp.physical_path, platform::kGenericRead,
+        platform::kShareRead | platform::kShareWrite | platform::kShareDelete, platform::kOpenExisting,
+        platform::kFlagSequentialScan);
     if (f == platform::kInvalidFile) {
       unsigned code = platform::last_error();
       if (code == 1) {
@@ -150,8 +152,15 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
       }
       return kStageStop;
     }
-    platform::file_close(f);
+    probe = f;
   }
+  // A document keeps the handle the check opened; everything else closes it.
+  struct ProbeGuard {
+    platform::FileHandle& f;
+    ~ProbeGuard() {
+      if (f != platform::kInvalidFile) platform::file_close(f);
+    }
+  } guard{probe};
   switch (resp.map_kind) {
     case kMapStdCgi:
       resp.Set(kHdrContentType, "wwwserver/stdcgi");
@@ -208,6 +217,9 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
     }
     resp.physical_path += found;
     req.path += found;
+  } else if (probe != platform::kInvalidFile) {
+    resp.body.UseOpenExistingFile(resp.physical_path, probe);
+    probe = platform::kInvalidFile;
   }
   resp.Set(kHdrContentType, MimeTypeFor(snap.settings.type_map, resp.physical_path));
   return kStageDone;

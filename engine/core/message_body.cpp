@@ -17,14 +17,22 @@ std::string FallbackTempDirectory() {
   return platform::executable_directory() + platform::kPathSeparator;
 }
 
+// Shares deletion too, so that a document being sent can still be deleted
+// or replaced by another request, as it can on POSIX.
 platform::FileHandle OpenForReading(const std::string& path) {
-  return platform::file_open(path, platform::kGenericRead, platform::kShareRead | platform::kShareWrite,
+  return platform::file_open(path, platform::kGenericRead,
+                             platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
                              platform::kOpenExisting, platform::kFlagSequentialScan);
 }
 
 }  // namespace
 
 void MessageBody::Reset() {
+  if (reader_ != platform::kInvalidFile) {
+    platform::file_close(reader_);
+    reader_ = platform::kInvalidFile;
+  }
+  size_known_ = false;
   if (writer_ != platform::kInvalidFile) {
     platform::file_close(writer_);
     writer_ = platform::kInvalidFile;
@@ -60,6 +68,18 @@ void MessageBody::UseExistingFile(const std::string& path, bool reset_first) {
   path_ = path.substr(0, kMaxPath);
 }
 
+void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHandle handle) {
+  Reset();
+  kind_ = kExistingFile;
+  path_ = path.substr(0, kMaxPath);
+  reader_ = handle;
+}
+
+platform::FileHandle MessageBody::OpenFile() const {
+  if (kind_ == kExistingFile && reader_ == platform::kInvalidFile) reader_ = OpenForReading(path_);
+  return reader_;
+}
+
 void MessageBody::UseTemporaryFile(const std::string& path, bool reset_first) {
   if (reset_first) Reset();
   kind_ = kTemporaryFile;
@@ -86,7 +106,15 @@ void MessageBody::UseHandle(platform::FileHandle handle, bool reset_first) {
 }
 
 uint64_t MessageBody::FileSize() const {
-  if (kind_ != kExistingFile && kind_ != kTemporaryFile) return 0;
+  if (kind_ == kExistingFile) {
+    if (!size_known_) {
+      platform::FileHandle f = OpenFile();
+      if (f == platform::kInvalidFile || !platform::file_size(f, &size_)) size_ = 0;
+      size_known_ = true;
+    }
+    return size_;
+  }
+  if (kind_ != kTemporaryFile) return 0;
   platform::FileHandle f = OpenForReading(path_);
   if (f == platform::kInvalidFile) return 0;
   uint64_t size = 0;
@@ -112,11 +140,8 @@ uint64_t MessageBody::Size() const {
 
 bool MessageBody::LastWriteTime(uint64_t* time) const {
   if (kind_ != kExistingFile) return false;
-  platform::FileHandle f = OpenForReading(path_);
-  if (f == platform::kInvalidFile) return false;
-  bool ok = platform::file_last_write_time(f, time);
-  platform::file_close(f);
-  return ok;
+  platform::FileHandle f = OpenFile();
+  return f != platform::kInvalidFile && platform::file_last_write_time(f, time);
 }
 
 bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
@@ -131,16 +156,17 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       return true;
     case kExistingFile:
     case kTemporaryFile: {
-      platform::FileHandle f = OpenForReading(path_);
+      bool own = kind_ == kTemporaryFile;
+      platform::FileHandle f = own ? OpenForReading(path_) : OpenFile();
       if (f == platform::kInvalidFile) return false;
       uint64_t size = 0;
-      bool ok = platform::file_size(f, &size);
+      bool ok = own ? platform::file_size(f, &size) : (size = FileSize(), true);
       uint64_t length = 0;
       if (ok && size > start_) length = size - start_;
       if (limit_ != 0) length = std::min(length, limit_);
       if (ok && length > 0) ok = socket.SendFile(f, start_, length);
       if (ok) *bytes_sent = length;
-      platform::file_close(f);
+      if (own) platform::file_close(f);
       return ok;
     }
     case kHandle: {

@@ -31,6 +31,9 @@ class MessageBody {
   // leaves the body empty.
   bool MakeTemporary(bool reset_first = true);
   void UseExistingFile(const std::string& path, bool reset_first = true);
+  // As UseExistingFile, with a handle already open for reading that the
+  // body takes over, so the file is opened once per request.
+  void UseOpenExistingFile(const std::string& path, platform::FileHandle handle);
   void UseTemporaryFile(const std::string& path, bool reset_first = true);
   void CopyMemory(const void* data, size_t length, bool reset_first = true);
   void AdoptMemory(std::string&& data, bool reset_first = true);
@@ -66,6 +69,12 @@ class MessageBody {
   std::string data_;
   platform::FileHandle handle_ = platform::kInvalidFile;
   platform::FileHandle writer_ = platform::kInvalidFile;
+  // Kind 1: the file opened once and reused by Size, LastWriteTime and
+  // Send; its size is read once.
+  platform::FileHandle OpenFile() const;
+  mutable platform::FileHandle reader_ = platform::kInvalidFile;
+  mutable bool size_known_ = false;
+  mutable uint64_t size_ = 0;
   uint64_t start_ = 0;
   uint64_t limit_ = 0;
 };

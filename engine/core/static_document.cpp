@@ -18,7 +18,8 @@ bool IsSsiType(const std::string* type) {
 
 int ServeGet(RequestContext& ctx) {
   HttpMessage& resp = ctx.response;
-  resp.body.UseExistingFile(resp.physical_path);
+  if (resp.body.kind() != MessageBody::kExistingFile || resp.body.path() != resp.physical_path)
+    resp.body.UseExistingFile(resp.physical_path);
   resp.SetStatus(200);
   if (!IsSsiType(resp.Get(kHdrContentType))) {
     FileTime modified = 0;

@@ -1,6 +1,7 @@
 #include "engine/pages/log_writer.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "config/server_settings.h"
 #include "engine/core/http_date.h"
@@ -62,9 +63,19 @@ std::string FormatLogTimeStamp(int year, int month, int day, int hour, int minut
 }
 
 std::string LogTimeStampNow() {
-  platform::LocalTime t = platform::local_time_now();
-  return FormatLogTimeStamp(t.year, t.month, t.day, t.hour, t.minute, t.second,
-                            platform::time_zone_bias());
+  // Every logged request needs the stamp; it changes once a second.
+  static std::mutex mu;
+  static int64_t cached_second = -1;
+  static std::string cached;
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  std::lock_guard<std::mutex> lock(mu);
+  if (now != cached_second) {
+    platform::LocalTime t = platform::local_time_now();
+    cached = FormatLogTimeStamp(t.year, t.month, t.day, t.hour, t.minute, t.second,
+                                platform::time_zone_bias());
+    cached_second = now;
+  }
+  return cached;
 }
 
 void EngineLogs::SetHook(LogHookFunction hook, int32_t level, uintptr_t user) {
