@@ -54,6 +54,16 @@ bool file_size(FileHandle f, uint64_t* size);
 bool file_last_write_time(FileHandle f, uint64_t* time);
 bool file_flush(FileHandle f);
 
+struct FileInfo {
+  uint64_t size = 0;
+  uint64_t last_write = 0;  // 100-ns units since 1601
+  uint32_t attributes = 0;  // kAttrDirectory, kAttrReadOnly
+};
+// Size, last-write time and attributes of an open file in one call.
+bool file_info(FileHandle f, FileInfo* info);
+// Reads at `offset`; the file position afterwards is unspecified.
+int64_t file_read_at(FileHandle f, uint64_t offset, void* buf, size_t len);
+
 // Attributes of a path, or kInvalidAttributes (with last_error set).
 uint32_t file_attributes(const std::string& path);
 bool file_copy(const std::string& from, const std::string& to, bool fail_if_exists);

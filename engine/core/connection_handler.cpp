@@ -11,11 +11,33 @@
 namespace brisvane {
 namespace {
 
+// True when the comma-separated header value holds `token` (any case).
+bool ContainsToken(const std::string& value, std::string_view token) {
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find(',', start);
+    if (end == std::string::npos) end = value.size();
+    std::string item = TrimBoth(TrimBoth(std::string_view(value).substr(start, end - start), ' '), '\t');
+    if (EqualsIgnoreCase(item, token)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 bool KeepsConnection(const HttpMessage& resp) {
   const std::string* conn = resp.Get(kHdrConnection);
   if (conn && EqualsIgnoreCase(*conn, "close")) return false;
   if (resp.version <= kHttp10 && !(conn && EqualsIgnoreCase(*conn, "Keep-Alive"))) return false;
   return true;
+}
+
+// An HTTP/1.1 client that sends "Connection: close" reads until the
+// connection ends; it must be told so and the connection must then close.
+void HonourClientClose(const HttpMessage& req, HttpMessage& resp) {
+  if (req.version < kHttp11 || resp.version < kHttp11) return;
+  const std::string* conn = req.Get(kHdrConnection);
+  if (!conn || !ContainsToken(*conn, "close")) return;
+  resp.Set(kHdrConnection, "close");
 }
 
 // Tells the client we are done, drains a little of what it may still be
@@ -25,7 +47,7 @@ void CloseGracefully(Socket& socket) {
   socket.SetBlocking(false);
   char scratch[80];
   socket.Receive(scratch, sizeof scratch);
-  socket.SetLinger(false, 0);
+  // Linger is off: it is the default and nothing here turns it on.
   socket.Close();
 }
 
@@ -53,6 +75,7 @@ void HandleConnection(Engine& engine, Socket& socket) {
       engine.logs().Error("Fatal error executing request - please report", ctx.get());
       break;
     }
+    HonourClientClose(ctx->request, ctx->response);
     if (!WriteResponse(ctx->response, socket, &ctx->bytes_sent)) break;
     engine.statistics().Count(*ctx);
     engine.logs().Access(*ctx);

@@ -1,5 +1,7 @@
 #include "engine/core/connection_pool.h"
 
+#include <chrono>
+
 #include "engine/core/engine.h"
 #include "platform/system.h"
 
@@ -37,12 +39,9 @@ void ConnectionPool::AcceptLoop() {
     while (!stopping_.load()) platform::sleep_ms(100);
   }
   while (!stopping_.load()) {
-    std::unique_ptr<Socket> accepted;
-    {
-      std::lock_guard<std::mutex> lock(listener_mu_);
-      if (stopping_.load()) break;
-      accepted.reset(listener_->Accept());
-    }
+    // The acceptors block in accept together; the system hands each new
+    // connection to exactly one of them, so no lock is needed around it.
+    std::unique_ptr<Socket> accepted(listener_->Accept());
     if (!accepted) continue;
     if (stopping_.load()) break;
     active_.fetch_add(1);
@@ -51,10 +50,8 @@ void ConnectionPool::AcceptLoop() {
       open_.insert(accepted->handle());
     }
     Socket* raw = accepted.release();
-    try {
-      std::thread([this, raw] { RunConnection(std::unique_ptr<Socket>(raw)); }).detach();
-    } catch (...) {
-      // The thread could not be created: close the connection and go on.
+    if (!Dispatch(raw)) {
+      // No thread could be had: close the connection and go on.
       {
         std::lock_guard<std::mutex> lock(connections_mu_);
         open_.erase(raw->handle());
@@ -63,6 +60,43 @@ void ConnectionPool::AcceptLoop() {
       active_.fetch_sub(1);
     }
   }
+}
+
+bool ConnectionPool::Dispatch(Socket* socket) {
+  {
+    std::lock_guard<std::mutex> lock(idle_mu_);
+    if (idle_threads_ > static_cast<int>(handoff_.size())) {
+      handoff_.push_back(socket);
+      idle_cv_.notify_one();
+      return true;
+    }
+  }
+  try {
+    threads_alive_.fetch_add(1);
+    std::thread([this, socket] { ConnectionThread(socket); }).detach();
+    return true;
+  } catch (...) {
+    threads_alive_.fetch_sub(1);
+    return false;
+  }
+}
+
+void ConnectionPool::ConnectionThread(Socket* first) {
+  constexpr auto kIdleWait = std::chrono::seconds(30);
+  Socket* next = first;
+  while (next) {
+    RunConnection(std::unique_ptr<Socket>(next));
+    next = nullptr;
+    std::unique_lock<std::mutex> lock(idle_mu_);
+    ++idle_threads_;
+    idle_cv_.wait_for(lock, kIdleWait, [this] { return !handoff_.empty() || stopping_.load(); });
+    --idle_threads_;
+    if (!handoff_.empty()) {
+      next = handoff_.front();
+      handoff_.pop_front();
+    }
+  }
+  threads_alive_.fetch_sub(1);
 }
 
 void ConnectionPool::RunConnection(std::unique_ptr<Socket> socket) {
@@ -106,10 +140,16 @@ void ConnectionPool::Stop() {
     for (platform::SocketHandle h : open_) platform::socket_shutdown(h, 2);
   }
   WakeAcceptors();
-  while (active_.load() != 0) platform::sleep_ms(50);
   for (auto& t : threads_)
     if (t.joinable()) t.join();
   threads_.clear();
+  while (active_.load() != 0) platform::sleep_ms(50);
+  // Idle connection threads leave once they see the pool stopping.
+  {
+    std::lock_guard<std::mutex> lock(idle_mu_);
+    idle_cv_.notify_all();
+  }
+  while (threads_alive_.load() != 0) platform::sleep_ms(10);
   listener_->Close();
 }
 

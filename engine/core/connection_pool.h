@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -34,6 +36,9 @@ class ConnectionPool {
   void AcceptLoop();
   void RunConnection(std::unique_ptr<Socket> socket);
   void WakeAcceptors();
+  // Gives the connection to an idle connection thread, or starts a new one.
+  bool Dispatch(Socket* socket);
+  void ConnectionThread(Socket* first);
 
   std::unique_ptr<Socket> listener_;
   int acceptors_;
@@ -42,9 +47,17 @@ class ConnectionPool {
   std::atomic<uint32_t> active_{0};
   std::atomic<bool> stopping_{false};
   std::atomic<int> acceptors_running_{0};
-  std::mutex listener_mu_;
   std::mutex connections_mu_;
   std::set<platform::SocketHandle> open_;
+
+  // Connection threads that finished their connection wait a while for the
+  // next one instead of ending: a new connection then costs a wake-up, not
+  // a thread start. Every connection still has a thread of its own.
+  std::mutex idle_mu_;
+  std::condition_variable idle_cv_;
+  std::deque<Socket*> handoff_;
+  int idle_threads_ = 0;
+  std::atomic<int> threads_alive_{0};
 };
 
 // The keep-alive loop of one connection.

@@ -139,8 +139,7 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
   if (req.method != kMethodPut) {
     platform::FileHandle f = platform::file_open(
         resp.physical_path, platform::kGenericRead,
-        platform::kShareRead | platform::kShareWrite | platform::kShareDelete, platform::kOpenExisting,
-        platform::kFlagSequentialScan);
+        platform::kShareRead | platform::kShareWrite | platform::kShareDelete, platform::kOpenExisting, 0);
     if (f == platform::kInvalidFile) {
       unsigned code = platform::last_error();
       if (code == 1) {
@@ -178,7 +177,11 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
       engine.logs().Error("Bad map type: " + resp.physical_path, &ctx);
       return kStageStop;
   }
-  if (IsDirectory(resp.physical_path)) {
+  platform::FileInfo info;
+  bool have_info = probe != platform::kInvalidFile && platform::file_info(probe, &info);
+  bool directory = have_info ? (info.attributes & platform::kAttrDirectory) != 0
+                             : IsDirectory(resp.physical_path);
+  if (directory) {
     if (resp.physical_path.back() != kSep) {
       std::string target = "http://" + vs.config().site_address;
       if (snap.settings.port != 80) {
@@ -217,8 +220,8 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
     }
     resp.physical_path += found;
     req.path += found;
-  } else if (probe != platform::kInvalidFile) {
-    resp.body.UseOpenExistingFile(resp.physical_path, probe);
+  } else if (have_info) {
+    resp.body.UseOpenExistingFile(resp.physical_path, probe, info);
     probe = platform::kInvalidFile;
   }
   resp.Set(kHdrContentType, MimeTypeFor(snap.settings.type_map, resp.physical_path));

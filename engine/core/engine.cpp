@@ -33,10 +33,7 @@ bool Engine::SetProfile(const char* profile) {
   return true;
 }
 
-std::shared_ptr<const EngineSnapshot> Engine::snapshot() const {
-  std::lock_guard<std::mutex> lock(snapshot_mu_);
-  return snapshot_;
-}
+std::shared_ptr<const EngineSnapshot> Engine::snapshot() const { return snapshot_.load(); }
 
 bool Engine::Start() {
   if (state_.load() != kStateStopped) return true;
@@ -66,10 +63,7 @@ bool Engine::Start() {
     logs_.Error("No Virtual Servers Configured! Possible registry corruption.", nullptr);
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
-  {
-    std::lock_guard<std::mutex> lock(snapshot_mu_);
-    snapshot_ = next;
-  }
+  snapshot_.store(next);
 
   stop_ = false;
   overloaded_ = false;
@@ -122,15 +116,11 @@ bool Engine::Flush() {
   auto next = std::make_shared<EngineSnapshot>();
   if (!LoadSettings(&next->settings, profile_)) {
     // Keep serving with what we have; a request never sees a missing list.
-    std::lock_guard<std::mutex> lock(snapshot_mu_);
-    if (snapshot_) next->settings = snapshot_->settings;
+    if (auto current = snapshot_.load()) next->settings = current->settings;
   }
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
-  {
-    std::lock_guard<std::mutex> lock(snapshot_mu_);
-    snapshot_ = next;
-  }
+  snapshot_.store(next);
   logs_.Open(next->settings);
   last_log_flush_ = platform::tick_count();
   Resume();

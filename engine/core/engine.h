@@ -66,8 +66,8 @@ class Engine final : public ServerInstance {
   uint32_t last_resolve_ = 0;
   uint16_t bound_port_ = 0;
 
-  mutable std::mutex snapshot_mu_;
-  std::shared_ptr<const EngineSnapshot> snapshot_;
+  // Read by every request, replaced by Start and Flush.
+  std::atomic<std::shared_ptr<const EngineSnapshot>> snapshot_;
   std::unique_ptr<ConnectionPool> pool_;
 };
 

@@ -32,7 +32,8 @@ void MessageBody::Reset() {
     platform::file_close(reader_);
     reader_ = platform::kInvalidFile;
   }
-  size_known_ = false;
+  info_known_ = false;
+  info_ok_ = false;
   if (writer_ != platform::kInvalidFile) {
     platform::file_close(writer_);
     writer_ = platform::kInvalidFile;
@@ -68,11 +69,43 @@ void MessageBody::UseExistingFile(const std::string& path, bool reset_first) {
   path_ = path.substr(0, kMaxPath);
 }
 
-void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHandle handle) {
+void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHandle handle,
+                                      const platform::FileInfo& info) {
   Reset();
   kind_ = kExistingFile;
   path_ = path.substr(0, kMaxPath);
   reader_ = handle;
+  info_ = info;
+  info_known_ = info_ok_ = true;
+}
+
+const platform::FileInfo* MessageBody::Info() const {
+  if (!info_known_) {
+    platform::FileHandle f = OpenFile();
+    info_ok_ = f != platform::kInvalidFile && platform::file_info(f, &info_);
+    info_known_ = true;
+  }
+  return info_ok_ ? &info_ : nullptr;
+}
+
+bool MessageBody::ReadInline(std::string* out, size_t max) const {
+  if (kind_ == kMemory) {
+    if (data_.size() > max) return false;
+    *out = data_;
+    return true;
+  }
+  if (kind_ != kExistingFile) return false;
+  uint64_t size = Size();
+  if (size > max) return false;
+  out->resize(static_cast<size_t>(size));
+  platform::FileHandle f = OpenFile();
+  size_t got = 0;
+  while (got < out->size()) {
+    int64_t n = platform::file_read_at(f, start_ + got, out->data() + got, out->size() - got);
+    if (n <= 0) return false;  // the file shrank: let the streaming path fail
+    got += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 platform::FileHandle MessageBody::OpenFile() const {
@@ -107,12 +140,8 @@ void MessageBody::UseHandle(platform::FileHandle handle, bool reset_first) {
 
 uint64_t MessageBody::FileSize() const {
   if (kind_ == kExistingFile) {
-    if (!size_known_) {
-      platform::FileHandle f = OpenFile();
-      if (f == platform::kInvalidFile || !platform::file_size(f, &size_)) size_ = 0;
-      size_known_ = true;
-    }
-    return size_;
+    const platform::FileInfo* info = Info();
+    return info ? info->size : 0;
   }
   if (kind_ != kTemporaryFile) return 0;
   platform::FileHandle f = OpenForReading(path_);
@@ -140,8 +169,10 @@ uint64_t MessageBody::Size() const {
 
 bool MessageBody::LastWriteTime(uint64_t* time) const {
   if (kind_ != kExistingFile) return false;
-  platform::FileHandle f = OpenFile();
-  return f != platform::kInvalidFile && platform::file_last_write_time(f, time);
+  const platform::FileInfo* info = Info();
+  if (!info) return false;
+  *time = info->last_write;
+  return true;
 }
 
 bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {

@@ -33,7 +33,8 @@ class MessageBody {
   void UseExistingFile(const std::string& path, bool reset_first = true);
   // As UseExistingFile, with a handle already open for reading that the
   // body takes over, so the file is opened once per request.
-  void UseOpenExistingFile(const std::string& path, platform::FileHandle handle);
+  void UseOpenExistingFile(const std::string& path, platform::FileHandle handle,
+                           const platform::FileInfo& info);
   void UseTemporaryFile(const std::string& path, bool reset_first = true);
   void CopyMemory(const void* data, size_t length, bool reset_first = true);
   void AdoptMemory(std::string&& data, bool reset_first = true);
@@ -48,6 +49,10 @@ class MessageBody {
     start_ = start;
     limit_ = limit;
   }
+
+  // The whole body in `out` when it is at most `max` bytes and can be read
+  // now; the response writer sends such bodies in one write with the head.
+  bool ReadInline(std::string* out, size_t max) const;
 
   // Bytes that Send would transmit.
   uint64_t Size() const;
@@ -70,11 +75,13 @@ class MessageBody {
   platform::FileHandle handle_ = platform::kInvalidFile;
   platform::FileHandle writer_ = platform::kInvalidFile;
   // Kind 1: the file opened once and reused by Size, LastWriteTime and
-  // Send; its size is read once.
+  // Send; its size and time are read once.
   platform::FileHandle OpenFile() const;
+  const platform::FileInfo* Info() const;
   mutable platform::FileHandle reader_ = platform::kInvalidFile;
-  mutable bool size_known_ = false;
-  mutable uint64_t size_ = 0;
+  mutable bool info_known_ = false;
+  mutable bool info_ok_ = false;
+  mutable platform::FileInfo info_;
   uint64_t start_ = 0;
   uint64_t limit_ = 0;
 };

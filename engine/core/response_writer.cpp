@@ -47,10 +47,11 @@ bool WriteResponse(HttpMessage& r, Socket& socket, uint64_t* body_bytes) {
   if (!socket.IsValid()) return false;
   if (r.version == kHttp09 || r.raw) return r.body.Send(socket, body_bytes);
   std::string head = FormatResponseHead(r);
-  if (r.body.kind() == MessageBody::kMemory && r.body.memory().size() <= kInlineBodyLimit) {
-    head.append(r.body.memory());
+  std::string inline_body;
+  if (r.body.ReadInline(&inline_body, kInlineBodyLimit)) {
+    head.append(inline_body);
     if (socket.Send(head.data(), head.size()) < 0) return false;
-    *body_bytes = r.body.memory().size();
+    *body_bytes = inline_body.size();
     return true;
   }
   if (socket.Send(head.data(), head.size()) < 0) return false;

@@ -48,6 +48,7 @@ bool Socket::Close() {
   if (!IsValid()) return false;
   bool ok = platform::socket_close(handle_);
   handle_ = platform::kInvalidSocket;
+  have_local_ = have_peer_ = false;
   in_begin_ = in_end_ = 0;
   return ok || Fail();
 }
@@ -192,12 +193,23 @@ bool Socket::WaitWritable(uint32_t ms) {
 
 bool Socket::LocalAddress(platform::SockAddrV4* addr) {
   if (!IsValid()) return false;
-  return platform::socket_local_address(handle_, addr) || Fail();
+  if (!have_local_) {
+    if (!platform::socket_local_address(handle_, &local_)) return Fail();
+    // Only a connected socket keeps its address for good.
+    have_local_ = have_peer_;
+  }
+  *addr = local_;
+  return true;
 }
 
 bool Socket::PeerAddress(platform::SockAddrV4* addr) {
   if (!IsValid()) return false;
-  return platform::socket_peer_address(handle_, addr) || Fail();
+  if (!have_peer_) {
+    if (!platform::socket_peer_address(handle_, &peer_)) return Fail();
+    have_peer_ = true;
+  }
+  *addr = peer_;
+  return true;
 }
 
 bool Socket::Fill() {

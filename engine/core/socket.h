@@ -83,6 +83,11 @@ class Socket {
 
   platform::SocketHandle handle_ = platform::kInvalidSocket;
   platform::os_error last_error_ = 0;
+  // A connected socket's addresses never change; each is asked once.
+  bool have_local_ = false;
+  bool have_peer_ = false;
+  platform::SockAddrV4 local_;
+  platform::SockAddrV4 peer_;
   std::unique_ptr<char[]> in_;
   size_t in_begin_ = 0;
   size_t in_end_ = 0;

@@ -63,12 +63,11 @@ std::string FormatLogTimeStamp(int year, int month, int day, int hour, int minut
 }
 
 std::string LogTimeStampNow() {
-  // Every logged request needs the stamp; it changes once a second.
-  static std::mutex mu;
-  static int64_t cached_second = -1;
-  static std::string cached;
+  // Every logged request needs the stamp; it changes once a second, and a
+  // connection thread logs many requests in a row.
+  thread_local int64_t cached_second = -1;
+  thread_local std::string cached;
   int64_t now = static_cast<int64_t>(std::time(nullptr));
-  std::lock_guard<std::mutex> lock(mu);
   if (now != cached_second) {
     platform::LocalTime t = platform::local_time_now();
     cached = FormatLogTimeStamp(t.year, t.month, t.day, t.hour, t.minute, t.second,

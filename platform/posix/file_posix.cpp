@@ -299,6 +299,34 @@ bool file_last_write_time(FileHandle f, uint64_t* time) {
   return true;
 }
 
+bool file_info(FileHandle f, FileInfo* info) {
+  PosixFile* p = from_handle(f);
+  if (!p) return fail(err::kInvalidHandle);
+  struct stat st {};
+  if (::fstat(p->fd, &st) != 0) return fail_errno();
+  info->size = static_cast<uint64_t>(st.st_size);
+  info->last_write = posix::filetime_from_timespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  info->attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
+  if (!(st.st_mode & S_IWUSR)) info->attributes |= kAttrReadOnly;
+  return true;
+}
+
+int64_t file_read_at(FileHandle f, uint64_t offset, void* buf, size_t len) {
+  PosixFile* p = from_handle(f);
+  if (!p) {
+    fail(err::kInvalidHandle);
+    return -1;
+  }
+  while (true) {
+    ssize_t n = ::pread(p->fd, buf, len, static_cast<off_t>(offset));
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      fail_errno();
+      return -1;
+    }
+  }
+}
+
 bool file_flush(FileHandle f) {
   PosixFile* p = from_handle(f);
   if (!p) return fail(err::kInvalidHandle);

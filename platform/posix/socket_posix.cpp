@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -128,8 +129,13 @@ uint64_t send_file_by_reads(int sock, int file, uint64_t offset, uint64_t length
 }  // namespace
 
 bool sockets_startup(SocketsInfo* info, os_error* error) {
-  // Nothing to start. SIGPIPE stays as the program set it: every send
-  // passes MSG_NOSIGNAL instead.
+  // sendfile has no MSG_NOSIGNAL: a client that resets the connection in
+  // the middle of a document would kill the process. A broken connection is
+  // an error result here, as it is on Windows, so SIGPIPE is ignored unless
+  // the program chose a handler of its own.
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    signal(SIGPIPE, SIG_IGN);
   info->description = "POSIX sockets";
   info->version = 0x0101;
   info->high_version = 0x0202;

@@ -101,6 +101,28 @@ bool file_size(FileHandle f, uint64_t* size) {
   return true;
 }
 
+bool file_info(FileHandle f, FileInfo* info) {
+  BY_HANDLE_FILE_INFORMATION bhfi;
+  if (!GetFileInformationByHandle(to_native(f), &bhfi)) return false;
+  info->size = (static_cast<uint64_t>(bhfi.nFileSizeHigh) << 32) | bhfi.nFileSizeLow;
+  info->last_write = from_filetime(bhfi.ftLastWriteTime);
+  info->attributes = bhfi.dwFileAttributes;
+  return true;
+}
+
+int64_t file_read_at(FileHandle f, uint64_t offset, void* buf, size_t len) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD want = len > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(len);
+  DWORD got = 0;
+  if (!ReadFile(to_native(f), buf, want, &got, &ov)) {
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    return -1;
+  }
+  return static_cast<int64_t>(got);
+}
+
 bool file_last_write_time(FileHandle f, uint64_t* time) {
   FILETIME ft;
   if (!GetFileTime(to_native(f), nullptr, nullptr, &ft)) return false;

@@ -83,6 +83,29 @@ TEST_F(ServerTest, Http10ClosesUnlessKeepAliveIsAgreed) {
   EXPECT_EQ(r.code, 200);
 }
 
+TEST_F(ServerTest, Http11ClientCloseIsHonoured) {
+  Client c(port());
+  ASSERT_TRUE(c.Send("GET /page.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+  Response r;
+  ASSERT_TRUE(c.Read(&r));
+  EXPECT_EQ(r.Header("Connection"), "close");
+  EXPECT_TRUE(c.ClosedWithin(2000));
+}
+
+TEST_F(ServerTest, ClientResettingMidDocumentLeavesServerRunning) {
+  WriteFile("big.bin", std::string(8 << 20, 'b'));
+  for (int i = 0; i < 3; ++i) {
+    Client c(port());
+    ASSERT_TRUE(c.Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+    char buf[100];
+    c.socket().Receive(buf, sizeof buf);
+    c.socket().SetLinger(true, 0);  // close with a reset
+    c.socket().Close();
+  }
+  platform::sleep_ms(200);
+  EXPECT_EQ(Get("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n").code, 200);
+}
+
 TEST_F(ServerTest, Http09GetsTheBodyAlone) {
   Client c(port());
   ASSERT_TRUE(c.Send("GET /page.html\r\n"));
