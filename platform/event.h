@@ -21,4 +21,10 @@ bool event_reset(EventHandle e);
 bool event_is_set(EventHandle e);
 void event_close(EventHandle e);
 
+// Removes what keeps a named event alive between processes where the
+// system does not do so itself (the POSIX backing file); nothing on
+// Windows. For test clean-up: a running server still polling the event
+// would no longer see it signalled.
+void event_discard(const std::string& name);
+
 }  // namespace platform

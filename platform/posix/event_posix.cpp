@@ -162,4 +162,6 @@ void event_close(EventHandle e) {
   if (e) ::close(fd_of(e));
 }
 
+void event_discard(const std::string& name) { ::unlink(posix::event_file_path(name).c_str()); }
+
 }  // namespace platform

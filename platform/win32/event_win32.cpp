@@ -32,4 +32,6 @@ void event_close(EventHandle e) {
   if (e) CloseHandle(reinterpret_cast<HANDLE>(e));
 }
 
+void event_discard(const std::string&) {}
+
 }  // namespace platform

@@ -11,6 +11,7 @@
 
 #include "engine/core/http_date.h"
 #include "engine/core/tests/test_server.h"
+#include "platform/event.h"
 #include "platform/file.h"
 #include "platform/system.h"
 
@@ -316,6 +317,51 @@ TEST_F(ServerTest, ControlInterface) {
   EXPECT_EQ(info.state, kStateRunning);
   EXPECT_EQ(info.kind, 7);
   EXPECT_STREQ(info.description, "Web Server");
+}
+
+TEST_F(ServerTest, FlushEventReloadsOnceAtIdle) {
+  platform::EventHandle event = platform::event_create(kFlushEventName);
+  ASSERT_NE(event, 0u);
+  // The configuration module saves a new port and signals the event.
+  uint32_t old_port = settings().port;
+  settings().port = old_port + 1;
+  ASSERT_TRUE(SaveSettings(settings(), profile()));
+  ASSERT_TRUE(platform::event_set(event));
+  char buf[80] = "PORT";
+  ASSERT_TRUE(engine().QueryValue(buf, sizeof buf));
+  EXPECT_EQ(std::to_string(old_port), buf) << "nothing happens before the next IDLE";
+  EXPECT_TRUE(engine().Command("IDLE", 0, 0));
+  std::strcpy(buf, "PORT");
+  ASSERT_TRUE(engine().QueryValue(buf, sizeof buf));
+  EXPECT_EQ(std::to_string(old_port + 1), buf);
+  EXPECT_FALSE(platform::event_is_set(event)) << "the engine resets the event";
+  EXPECT_EQ(engine().state(), kStateRunning);
+  platform::event_close(event);
+}
+
+TEST_F(ServerTest, HookLevelsDecideWhichLinesArrive) {
+  struct Seen {
+    static void Hook(const char* line, uintptr_t user) {
+      reinterpret_cast<std::vector<std::string>*>(user)->push_back(line);
+    }
+  };
+  for (int level : {30, 20, 19}) {
+    std::vector<std::string> lines;
+    engine().SetLogHook(Seen::Hook, level, reinterpret_cast<uintptr_t>(&lines));
+    Get("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n");          // access line
+    Get("GET /missing HTTP/1.1\r\nHost: x\r\nRange: bytes=9-1\r\n\r\n");  // error line
+    engine().Flush();                                                   // trace line
+    engine().SetLogHook(nullptr, 0, 0);
+    bool access = false, error = false, trace = false;
+    for (const auto& l : lines) {
+      access |= l.find("\"GET /page.html HTTP/1.1\" 200") != std::string::npos;
+      error |= l.rfind("Error reading", 0) == 0;
+      trace |= l.rfind("Flushing server configuration", 0) == 0;
+    }
+    EXPECT_EQ(access, level >= 20) << level;
+    EXPECT_EQ(error, level >= 20) << level;
+    EXPECT_EQ(trace, level >= 30) << level;
+  }
 }
 
 class VirtualHostTest : public TestServer {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/core/text_util.h"
+#include "platform/event.h"
 #include "platform/system.h"
 
 namespace brisvane::testing {
@@ -124,6 +125,7 @@ void TestServer::TearDown() {
     engine_.reset();
   }
   ClearProfile(profile_);
+  platform::event_discard(kFlushEventName);
   RegistryTest::TearDown();
 }
 
