@@ -63,9 +63,9 @@ void HandleConnection(Engine& engine, Socket& socket) {
     socket.SetSendTimeout(send_timeout);
     socket.SetNoDelay(true);
   }
-  std::unique_ptr<RequestContext> ctx;
+  auto ctx = std::make_unique<RequestContext>();
   while (!engine.stop_flag()) {
-    ctx = std::make_unique<RequestContext>();
+    ctx->Reset();
     ctx->snapshot = engine.snapshot();
     if (!ctx->snapshot) break;
     const ServerSettings& settings = ctx->snapshot->settings;
@@ -80,7 +80,8 @@ void HandleConnection(Engine& engine, Socket& socket) {
     engine.statistics().Count(*ctx);
     engine.logs().Access(*ctx);
     if (!KeepsConnection(ctx->response)) break;
-    if (!socket.WaitReadable(settings.keep_alive)) break;
+    // No poll: the next receive itself waits up to KeepAlive.
+    socket.ExpectData(settings.keep_alive, settings.recv_timeout);
   }
   CloseGracefully(socket);
   ctx.reset();

@@ -107,9 +107,11 @@ struct EngineSnapshot;
 
 // Who the client proved to be, and what authorization allowed.
 struct RequestAuth {
-  std::string user;
+  std::string auth_type;  // "Basic" when the header used that scheme
+  std::string user;       // decoded, whether or not it authenticated
   std::string password;
-  std::string realm;
+  std::string realm;      // the realm protecting the path, when it exists
+  bool authenticated = false;  // user of `realm` with that password
   bool listing_allowed = true;
   void Reset() { *this = RequestAuth(); }
 };
@@ -126,6 +128,19 @@ struct RequestContext {
   RequestAuth auth;
   uint64_t bytes_sent = 0;
   uint64_t bytes_received = 0;
+
+  // Makes the context as good as new for the next request on the same
+  // connection, keeping the memory it already has.
+  void Reset() {
+    snapshot.reset();
+    virtual_server = nullptr;
+    proxy = false;
+    request.ResetRequest();
+    response.ResetResponse();
+    auth.Reset();
+    bytes_sent = 0;
+    bytes_received = 0;
+  }
 };
 
 }  // namespace brisvane

@@ -61,6 +61,7 @@ int64_t Socket::Receive(void* buf, size_t len) {
     in_begin_ += n;
     return static_cast<int64_t>(n);
   }
+  if (!PrepareReceive()) return -1;
   int64_t n = platform::socket_recv(handle_, buf, len);
   if (n < 0) Fail();
   return n;
@@ -163,7 +164,35 @@ bool Socket::SetLinger(bool on, uint16_t seconds) {
 
 bool Socket::SetReceiveTimeout(uint32_t ms) {
   if (!IsValid()) return false;
-  return platform::socket_set_option(handle_, platform::SocketOption::kReceiveTimeout, ms) || Fail();
+  expecting_ = false;
+  then_wait_ = 0;
+  return UseTimeout(ms);
+}
+
+bool Socket::UseTimeout(uint32_t ms) {
+  if (timeout_known_ && timeout_in_force_ == ms) return true;
+  if (!platform::socket_set_option(handle_, platform::SocketOption::kReceiveTimeout, ms)) return Fail();
+  timeout_in_force_ = ms;
+  timeout_known_ = true;
+  return true;
+}
+
+void Socket::ExpectData(uint32_t first_ms, uint32_t then_ms) {
+  then_wait_ = then_ms;
+  // A pipelined request already here has nothing to wait for.
+  expecting_ = in_begin_ == in_end_;
+  first_wait_ = first_ms;
+}
+
+bool Socket::PrepareReceive() {
+  if (expecting_) {
+    // The first receive waits for the next request; the rest of it must
+    // come within the ordinary receive time-out.
+    expecting_ = false;
+    return UseTimeout(first_wait_);
+  }
+  if (then_wait_ != 0) return UseTimeout(then_wait_);
+  return true;
 }
 
 bool Socket::SetSendTimeout(uint32_t ms) {
@@ -214,6 +243,7 @@ bool Socket::PeerAddress(platform::SockAddrV4* addr) {
 
 bool Socket::Fill() {
   if (!in_) in_.reset(new char[kInputBufferSize]);
+  if (!PrepareReceive()) return false;
   if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
   int64_t n = platform::socket_recv(handle_, in_.get() + in_end_, kInputBufferSize - in_end_);
   if (n <= 0) {

@@ -50,6 +50,13 @@ class Socket {
   bool Shutdown(int how);
   // True when data is (or becomes, within `ms`) ready to read.
   bool WaitReadable(uint32_t ms);
+
+  // Receive time-outs for a connection that waits for its next request:
+  // the next receive may wait up to `first_ms` (the keep-alive wait), every
+  // receive after it up to `then_ms`. The socket option is changed only
+  // when the time-out in force differs, so a request that arrives whole
+  // costs one receive and nothing else.
+  void ExpectData(uint32_t first_ms, uint32_t then_ms);
   bool WaitWritable(uint32_t ms);
   bool LocalAddress(platform::SockAddrV4* addr);
   bool PeerAddress(platform::SockAddrV4* addr);
@@ -83,6 +90,14 @@ class Socket {
 
   platform::SocketHandle handle_ = platform::kInvalidSocket;
   platform::os_error last_error_ = 0;
+  bool UseTimeout(uint32_t ms);
+  bool PrepareReceive();
+  uint32_t timeout_in_force_ = 0;
+  bool timeout_known_ = false;
+  bool expecting_ = false;
+  uint32_t first_wait_ = 0;
+  uint32_t then_wait_ = 0;
+
   // A connected socket's addresses never change; each is asked once.
   bool have_local_ = false;
   bool have_peer_ = false;

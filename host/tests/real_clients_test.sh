@@ -21,6 +21,8 @@ export BRISVANE_REGISTRY=$work/registry.reg
 root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
 python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Network" Port dword "$port"
 python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Virtual\\0000\\Server" DocRoot sz "$work/docs"
+# Master-user security without a master account: uploads are allowed.
+python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Virtual\\0000\\Server" SecurityType dword 1
 python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Log" AccessLogFileName sz "$work/access.log"
 python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Log" ErrorLogFileName sz "$work/error.log"
 
