@@ -41,8 +41,11 @@ void ConnectionPool::AcceptLoop() {
   while (!stopping_.load()) {
     // The acceptors block in accept together; the system hands each new
     // connection to exactly one of them, so no lock is needed around it.
-    std::unique_ptr<Socket> accepted(listener_->Accept());
-    if (!accepted) continue;
+    // The acceptors share the listener object, so they call the platform
+    // directly rather than through it: its error field is not theirs.
+    platform::SocketHandle h = platform::socket_accept(listener_->handle());
+    if (h == platform::kInvalidSocket) continue;
+    std::unique_ptr<Socket> accepted(new Socket(h));
     if (stopping_.load()) break;
     active_.fetch_add(1);
     {

@@ -33,7 +33,17 @@ bool Engine::SetProfile(const char* profile) {
   return true;
 }
 
-std::shared_ptr<const EngineSnapshot> Engine::snapshot() const { return snapshot_.load(); }
+std::shared_ptr<const EngineSnapshot> Engine::snapshot() const {
+  std::lock_guard<std::mutex> lock(snapshot_mu_);
+  return snapshot_;
+}
+
+void Engine::PublishSnapshot(std::shared_ptr<const EngineSnapshot> next) {
+  std::lock_guard<std::mutex> lock(snapshot_mu_);
+  snapshot_.swap(next);
+  // The old snapshot leaves with `next` once the lock is released; requests
+  // still holding it keep it alive until they end.
+}
 
 bool Engine::Start() {
   if (state_.load() != kStateStopped) return true;
@@ -63,7 +73,7 @@ bool Engine::Start() {
     logs_.Error("No Virtual Servers Configured! Possible registry corruption.", nullptr);
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
-  snapshot_.store(next);
+  PublishSnapshot(next);
 
   stop_ = false;
   overloaded_ = false;
@@ -116,11 +126,11 @@ bool Engine::Flush() {
   auto next = std::make_shared<EngineSnapshot>();
   if (!LoadSettings(&next->settings, profile_)) {
     // Keep serving with what we have; a request never sees a missing list.
-    if (auto current = snapshot_.load()) next->settings = current->settings;
+    if (auto current = snapshot()) next->settings = current->settings;
   }
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
-  snapshot_.store(next);
+  PublishSnapshot(next);
   logs_.Open(next->settings);
   last_log_flush_ = platform::tick_count();
   Resume();

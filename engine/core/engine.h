@@ -67,7 +67,9 @@ class Engine final : public ServerInstance {
   uint16_t bound_port_ = 0;
 
   // Read by every request, replaced by Start and Flush.
-  std::atomic<std::shared_ptr<const EngineSnapshot>> snapshot_;
+  mutable std::mutex snapshot_mu_;
+  std::shared_ptr<const EngineSnapshot> snapshot_;
+  void PublishSnapshot(std::shared_ptr<const EngineSnapshot> next);
   std::unique_ptr<ConnectionPool> pool_;
 };
 

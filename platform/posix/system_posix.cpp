@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/error.h"
 #include "platform/posix/errno_map.h"
@@ -79,7 +80,14 @@ bool enable_privilege(const char*) { return true; }
 void com_initialize() {}
 void com_uninitialize() {}
 
+namespace {
+// tzset rewrites the C library's zone state, which localtime_r reads: log
+// writers on many threads take their turn.
+std::mutex g_zone_mu;
+}  // namespace
+
 int32_t time_zone_bias() {
+  std::lock_guard<std::mutex> lock(g_zone_mu);
   // tzset first: localtime_r need not notice a changed TZ by itself.
   tzset();
   time_t now = time(nullptr);
@@ -89,6 +97,7 @@ int32_t time_zone_bias() {
 }
 
 LocalTime local_time_now() {
+  std::lock_guard<std::mutex> lock(g_zone_mu);
   tzset();
   time_t now = time(nullptr);
   struct tm t {};

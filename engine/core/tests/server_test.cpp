@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -344,20 +345,36 @@ TEST_F(ServerTest, FlushEventReloadsOnceAtIdle) {
 }
 
 TEST_F(ServerTest, HookLevelsDecideWhichLinesArrive) {
+  // Lines arrive on connection threads, possibly after the response.
   struct Seen {
+    std::mutex mu;
+    std::vector<std::string> lines;
     static void Hook(const char* line, uintptr_t user) {
-      reinterpret_cast<std::vector<std::string>*>(user)->push_back(line);
+      Seen* seen = reinterpret_cast<Seen*>(user);
+      std::lock_guard<std::mutex> lock(seen->mu);
+      seen->lines.push_back(line);
     }
   };
   for (int level : {30, 20, 19}) {
-    std::vector<std::string> lines;
-    engine().SetLogHook(Seen::Hook, level, reinterpret_cast<uintptr_t>(&lines));
+    Seen seen;
+    engine().SetLogHook(Seen::Hook, level, reinterpret_cast<uintptr_t>(&seen));
     Get("GET /page.html HTTP/1.1\r\nHost: x\r\n\r\n");          // access line
     Get("GET /missing HTTP/1.1\r\nHost: x\r\nRange: bytes=9-1\r\n\r\n");  // error line
     engine().Flush();                                                   // trace line
+    // The second request's access line comes last; once it is in (or a
+    // moment has passed for the levels that expect nothing) all are.
+    for (int i = 0; i < 200; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(seen.mu);
+        if (level < 20 || seen.lines.size() >= 3) break;
+      }
+      platform::sleep_ms(10);
+    }
+    platform::sleep_ms(level < 20 ? 300 : 50);
     engine().SetLogHook(nullptr, 0, 0);
+    std::lock_guard<std::mutex> lock(seen.mu);
     bool access = false, error = false, trace = false;
-    for (const auto& l : lines) {
+    for (const auto& l : seen.lines) {
       access |= l.find("\"GET /page.html HTTP/1.1\" 200") != std::string::npos;
       error |= l.rfind("Error reading", 0) == 0;
       trace |= l.rfind("Flushing server configuration", 0) == 0;
