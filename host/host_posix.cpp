@@ -9,8 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/command_line.h"
-#include "host/engine_binding.h"
+#include "host/startup.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -79,28 +78,12 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
   static brisvane::EngineBinding binding;
-  if (!binding.loaded()) {
-    platform::message_box(binding.status(), brisvane::kHostCaption, platform::kMbIconError);
-    return 1;
-  }
   std::string command_line;
   for (int i = 0; i < argc; ++i) command_line += (i ? " " : "") + std::string(argv[i]);
-  brisvane::HostCommandLine cl = brisvane::ParseHostCommandLine(command_line);
-  if (cl.missing_profile) platform::message_box(brisvane::kNoProfileText, brisvane::kHostCaption, platform::kMbOk);
-  ServerInstance* engine = binding.instance();
-  engine->SetProfile(cl.profile.c_str());
-  switch (cl.mode) {
-    case brisvane::HostMode::kOldSwitch:
-      platform::message_box(brisvane::kOldSwitchText, brisvane::kHostCaption, platform::kMbOk);
-      return 0;
-    case brisvane::HostMode::kHelp:
-      platform::message_box(brisvane::kHostUsage, brisvane::kHostCaption, platform::kMbOk);
-      return 0;
-    case brisvane::HostMode::kService:
-      return RunService(engine, set);
-    case brisvane::HostMode::kApplication:
-      engine->SetLogHook(PrintLine, 30, 0);
-      return RunApplication(engine, set);
-  }
-  return 0;
+  int exit_code = 0;
+  auto start = brisvane::StartHost(binding, command_line, &exit_code);
+  if (!start) return exit_code;
+  if (start->command_line.mode == brisvane::HostMode::kService) return RunService(start->engine, set);
+  start->engine->SetLogHook(PrintLine, 30, 0);
+  return RunApplication(start->engine, set);
 }

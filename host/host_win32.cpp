@@ -5,8 +5,7 @@
 
 #include <string>
 
-#include "host/command_line.h"
-#include "host/engine_binding.h"
+#include "host/startup.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
 
@@ -160,36 +159,20 @@ int main() {
   static brisvane::EngineBinding binding;
   g_binding = &binding;
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (!binding.loaded()) {
-    platform::message_box(binding.status(), brisvane::kHostCaption, platform::kMbIconError);
-    return 1;
-  }
-  brisvane::HostCommandLine cl = brisvane::ParseHostCommandLine(GetCommandLineA());
-  if (cl.missing_profile) platform::message_box(brisvane::kNoProfileText, brisvane::kHostCaption, platform::kMbOk);
-  ServerInstance* engine = binding.instance();
-  engine->SetProfile(cl.profile.c_str());
-  switch (cl.mode) {
-    case brisvane::HostMode::kOldSwitch:
-      platform::message_box(brisvane::kOldSwitchText, brisvane::kHostCaption, platform::kMbOk);
-      return 0;
-    case brisvane::HostMode::kHelp:
-      platform::message_box(brisvane::kHostUsage, brisvane::kHostCaption, platform::kMbOk);
-      return 0;
-    case brisvane::HostMode::kService: {
-      int id = platform::platform_id();
-      if (id == 2) return RunNtService();
-      if (id == 1) {
-        if (!RegisterConsumerService()) return 0;
-      } else {
-        platform::message_box("Service mode is not supported on this platform", brisvane::kHostCaption,
-                              platform::kMbIconError);
-      }
-      return RunApplication(instance);
+  int exit_code = 0;
+  auto start = brisvane::StartHost(binding, GetCommandLineA(), &exit_code);
+  if (!start) return exit_code;
+  if (start->command_line.mode == brisvane::HostMode::kService) {
+    int id = platform::platform_id();
+    if (id == 2) return RunNtService();
+    if (id == 1) {
+      if (!RegisterConsumerService()) return 0;
+    } else {
+      platform::message_box("Service mode is not supported on this platform", brisvane::kHostCaption,
+                            platform::kMbIconError);
     }
-    case brisvane::HostMode::kApplication:
-      // The status window's log ring arrives with the status window; until
-      // then lines are not shown in application mode on Windows.
-      return RunApplication(instance);
   }
-  return 0;
+  // The status window's log ring arrives with the status window; until then
+  // lines are not shown in application mode on Windows.
+  return RunApplication(instance);
 }

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# curl's Basic authentication against a running vanehost in access-list
+# mode: the challenge, credentials sent up front and after a challenge,
+# wrong passwords, rights per user and group, and writes outside any entry.
+# usage: auth_clients_test.sh STAGE_DIR
+set -u
+stage=$1
+for tool in curl python3; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+pid=
+cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; [ -f "$work/out.log" ] && tail -20 "$work/out.log"; exit 1; }
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/docs/private"
+printf 'open page\n' > "$work/docs/index.html"
+printf 'secret page\n' > "$work/docs/private/doc.txt"
+printf 'uploaded\n' > "$work/upload.txt"
+export BRISVANE_REGISTRY=$work/registry.reg
+root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
+vs="$root\\Virtual\\0000"
+set_value() { python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$@" || fail "reg_set $*"; }
+set_value "$root\\Network" Port dword "$port"
+set_value "$root\\Log" ErrorLogFileName sz "$work/error.log"
+set_value "$root\\Log" AccessLogFileName sz "$work/access.log"
+set_value "$vs\\Server" DocRoot sz "$work/docs"
+set_value "$vs\\Server" SecurityType dword 2
+set_value "$vs\\Authentication\\Staff" Description sz "test realm"
+set_value "$vs\\Authentication\\Staff\\Users" alice sz "wonder:land"
+set_value "$vs\\Authentication\\Staff\\Users" bob sz "builder"
+set_value "$vs\\Authentication\\Staff\\Groups\\readers" bob sz ""
+set_value "$vs\\Access\\/private" Realm sz Staff
+set_value "$vs\\Access\\/private" User_Or_Class dword 0
+set_value "$vs\\Access\\/private" DisableAutoIndex dword 0
+set_value "$vs\\Access\\/private" AllowFirst dword 0
+set_value "$vs\\Access\\/private\\Users" alice dword 36   # GET and PUT
+set_value "$vs\\Access\\/private\\Groups" readers dword 4  # GET
+
+"$stage/vanehost" >"$work/out.log" 2>&1 &
+pid=$!
+for _ in $(seq 1 100); do
+  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+  sleep 0.1
+done
+
+url=http://127.0.0.1:$port
+# status URL [curl options...]: the status code of one request.
+status() { local u=$1; shift; curl -s -o "$work/body" -D "$work/head" -w '%{http_code}' "$@" "$u"; }
+
+code=$(status "$url/private/doc.txt")
+[ "$code" = 401 ] || fail "no credentials answered $code"
+grep -q $'^WWW-Authenticate: Basic realm="Staff"\r$' "$work/head" || fail "challenge: $(cat "$work/head")"
+
+code=$(status "$url/private/doc.txt" -u 'alice:wonder:land')
+[ "$code" = 200 ] || fail "alice answered $code"
+cmp -s "$work/body" "$work/docs/private/doc.txt" || fail "alice got the wrong body"
+
+code=$(status "$url/private/doc.txt" -u 'alice:wonder')
+[ "$code" = 401 ] || fail "a wrong password answered $code"
+
+# Credentials sent only after the server's challenge.
+code=$(status "$url/private/doc.txt" --anyauth -u 'bob:builder')
+[ "$code" = 200 ] || fail "bob after the challenge answered $code"
+cmp -s "$work/body" "$work/docs/private/doc.txt" || fail "bob got the wrong body"
+
+code=$(status "$url/private/new.txt" -u 'bob:builder' -T "$work/upload.txt")
+[ "$code" = 401 ] || fail "bob's PUT answered $code"
+[ -e "$work/docs/private/new.txt" ] && fail "bob's PUT wrote the file"
+
+code=$(status "$url/private/new.txt" -u 'alice:wonder:land' -T "$work/upload.txt")
+[ "$code" = 201 ] || fail "alice's PUT answered $code"
+cmp -s "$work/docs/private/new.txt" "$work/upload.txt" || fail "upload differs"
+
+code=$(status "$url/index.html")
+[ "$code" = 200 ] || fail "an unprotected read answered $code"
+code=$(status "$url/outside.txt" -u 'alice:wonder:land' -T "$work/upload.txt")
+[ "$code" = 403 ] || fail "a PUT outside every entry answered $code"
+
+grep -q ' alice \[.*\] "GET /private/doc.txt HTTP/1.1" 200 ' "$work/access.log" ||
+  fail "no access line naming alice"
+grep -q 'Forbidden by default' "$work/error.log" || fail "no error line for the refused PUT"
+
+kill -TERM "$pid"
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "vanehost did not stop on SIGTERM"
+wait "$pid"; rc=$?
+pid=
+[ "$rc" = 0 ] || fail "vanehost exited with $rc"
+echo "PASS"
