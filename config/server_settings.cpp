@@ -19,7 +19,7 @@ constexpr char kRedirKey[] = "Redir";
 constexpr char kCgiBinKey[] = "CgiBin";
 constexpr char kCgiWinKey[] = "CgiWin";
 constexpr char kIsapiExtKey[] = "ISAPIExt";
-// Security subkeys of a virtual server, filled by a later change.
+// Security subkeys of a virtual server.
 constexpr char kAccessKey[] = "Access";
 constexpr char kAuthenticationKey[] = "Authentication";
 
@@ -332,7 +332,12 @@ bool LoadVirtualServer(VirtualServerConfig* target, RegistryKey& key,
   target->cgi_bin = LoadPrefixList(key, kCgiBinKey, true, def.cgi_bin);
   target->cgi_win = LoadPrefixList(key, kCgiWinKey, true, def.cgi_win);
   target->isapi_ext = LoadPrefixList(key, kIsapiExtKey, true, def.isapi_ext);
-  // Realms (kAuthenticationKey) and access entries (kAccessKey) load here.
+  {
+    RegistryKey authentication(key, kAuthenticationKey, true);
+    target->realms = LoadRealms(authentication);
+  }
+  RegistryKey access(key, kAccessKey, true);
+  target->access_entries = LoadAccessList(access);
   return true;
 }
 
@@ -363,7 +368,7 @@ bool SaveSettings(const ServerSettings& settings, const std::string& profile,
 
 bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key, SettingsFlavor) {
   // Both exist before anything else is written and stay open to the end,
-  // where realms and access entries will be written into them.
+  // where realms and access entries are written into them.
   RegistryKey access(key, kAccessKey, true);
   RegistryKey authentication(key, kAuthenticationKey, true);
   {
@@ -389,6 +394,8 @@ bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key, Settings
   SaveList(key, kCgiBinKey, vs.cgi_bin);
   SaveList(key, kCgiWinKey, vs.cgi_win);
   SaveList(key, kIsapiExtKey, vs.isapi_ext);
+  SaveRealms(vs.realms, authentication);
+  SaveAccessList(vs.access_entries, access);
   return true;
 }
 

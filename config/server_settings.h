@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "config/access_model.h"
+
 namespace brisvane {
 
 class RegistryKey;
@@ -74,8 +76,10 @@ struct VirtualServerConfig {
   NamePairList cgi_win;
   NamePairList isapi_ext;
 
-  // Realms ("Authentication" subkey) and access entries ("Access" subkey)
-  // join here in a later change; the save already opens both keys.
+  // "Authentication" subkey: one subkey per realm. "Access" subkey: one
+  // subkey per entry, named by its URL path prefix.
+  std::vector<Realm> realms;
+  std::vector<AccessEntry> access_entries;
 
   bool operator==(const VirtualServerConfig&) const = default;
 };

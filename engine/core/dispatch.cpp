@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "config/type_maps.h"
+#include "engine/core/authorization.h"
 #include "engine/core/engine.h"
 #include "engine/core/http_date.h"
 #include "engine/core/response_writer.h"
@@ -11,7 +12,9 @@
 #include "engine/core/text_util.h"
 #include "engine/core/url_path.h"
 #include "engine/core/virtual_server.h"
+#include "engine/pages/auto_index.h"
 #include "engine/pages/error_page.h"
+#include "engine/pages/statistics_page.h"
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/system.h"
@@ -235,7 +238,7 @@ int RunHandler(Engine& engine, RequestContext& ctx) {
     RespondError(ctx, 501);
     return kStageStop;
   }
-  if (type == "wwwserver/autoindex") return HandlerNotAvailable(engine, ctx, type);
+  if (type == "wwwserver/autoindex") return ServeDirectoryListing(engine, ctx);
   if (type == "wwwserver/isapi" || type == "wwwserver/stdcgi" || type == "wwwserver/wincgi") {
     if (!ScriptGuard(engine, ctx)) return kStageStop;
     return HandlerNotAvailable(engine, ctx, type);
@@ -245,16 +248,16 @@ int RunHandler(Engine& engine, RequestContext& ctx) {
     return kStageStop;
   }
   if (type == "wwwserver/redirection") return Redirect(ctx);
-  if (type == "wwwserver/stats") return HandlerNotAvailable(engine, ctx, type);
+  if (type == "wwwserver/stats") return ServeStatisticsPage(engine, ctx);
   return ServeStaticDocument(engine, ctx);
 }
 
-// Access control stages. Realms and access lists arrive with their own
-// module; until then every virtual server is open.
-int ParseAuthorization(Engine&, RequestContext&) { return kStageDone; }
-int AuthorizeRequest(Engine&, RequestContext& ctx) {
-  ctx.auth.listing_allowed = true;
-  return kStageDone;
+// Access control stages (engine/core/authorization.h).
+int ParseAuthorization(Engine& engine, RequestContext& ctx) {
+  return ParseAuthorizationHeader(engine.logs(), ctx);
+}
+int AuthorizeRequest(Engine& engine, RequestContext& ctx) {
+  return AuthorizeBySecurityType(engine.logs(), ctx);
 }
 
 void Dispatch(Engine& engine, const EngineSnapshot& snap, const VirtualServerRuntime& vs,

@@ -24,10 +24,12 @@ bool LogFile::Open(const std::string& path) {
 }
 
 void LogFile::Write(const std::string& line) {
+  // One write of line and end together, so no other writer can come
+  // between them.
+  std::string out = line + "\r\n";
   std::lock_guard<std::mutex> lock(mu_);
   // Tested under the lock: a Flush may be reopening the file right now.
   if (file_ == platform::kInvalidFile) return;
-  std::string out = line + "\r\n";
   platform::file_write(file_, out.data(), out.size());
 }
 
@@ -78,14 +80,18 @@ std::string LogTimeStampNow() {
 }
 
 void EngineLogs::SetHook(LogHookFunction hook, int32_t level, uintptr_t user) {
-  hook_level_ = level;
-  hook_user_ = user;
-  hook_ = hook;
+  hook_.store(hook ? std::make_shared<const Hook>(Hook{hook, level, user}) : nullptr);
+}
+
+bool EngineLogs::Hooked(int32_t min_level) const {
+  std::shared_ptr<const Hook> hook = hook_.load();
+  return hook && hook->level >= min_level;
 }
 
 void EngineLogs::CallHook(const std::string& line, int32_t min_level) {
-  LogHookFunction hook = hook_.load();
-  if (hook && hook_level_.load() >= min_level) hook(line.c_str(), hook_user_.load());
+  // Called without any log lock held: the host's hook takes its own.
+  std::shared_ptr<const Hook> hook = hook_.load();
+  if (hook && hook->level >= min_level) hook->function(line.c_str(), hook->user);
 }
 
 void EngineLogs::Open(const ServerSettings& s) {
@@ -177,28 +183,39 @@ std::string EngineLogs::ComposeAccessLine(const RequestContext& ctx, const std::
 
 void EngineLogs::Access(const RequestContext& ctx) {
   bool on = access_on_.load();
-  bool hooked = hook_.load() && hook_level_.load() >= 20;
+  bool hooked = Hooked(20);
   if (!on && !hooked) return;
   std::string line = ComposeAccessLine(ctx, LogTimeStampNow());
   if (on) access_.Write(line);
   CallHook(line, 20);
 }
 
+std::string EngineLogs::ComposeErrorLine(const std::string& message, const RequestContext* ctx,
+                                         const std::string& stamp) {
+  // Without a request the label keeps its trailing blank: two blanks
+  // before the bracket.
+  std::string line = ctx ? Client(*ctx) : std::string("LOCAL SYSTEM ERROR ");
+  line += " [" + stamp + "] " + message;
+  return line;
+}
+
+std::string EngineLogs::ComposeTraceLine(const std::string& message, const RequestContext* ctx,
+                                         const std::string& stamp, uint32_t thread_id) {
+  std::string line = ctx ? Client(*ctx) : std::string("No Request Data");
+  line += " [" + stamp + "] (" + std::to_string(thread_id) + ") " + message;
+  return line;
+}
+
 void EngineLogs::Error(const std::string& message, const RequestContext* ctx) {
   CallHook(message, 20);
   if (!error_on_.load()) return;
-  std::string line = ctx ? Client(*ctx) : std::string("LOCAL SYSTEM ERROR ");
-  line += " [" + LogTimeStampNow() + "] " + message;
-  error_.Write(line);
+  error_.Write(ComposeErrorLine(message, ctx, LogTimeStampNow()));
 }
 
 void EngineLogs::Trace(const std::string& message, const RequestContext* ctx) {
   CallHook(message, 30);
   if (!trace_on_.load()) return;
-  std::string line = ctx ? Client(*ctx) : std::string("No Request Data");
-  line += " [" + LogTimeStampNow() + "] (" + std::to_string(platform::current_thread_id()) + ") " +
-          message;
-  trace_.Write(line);
+  trace_.Write(ComposeTraceLine(message, ctx, LogTimeStampNow(), platform::current_thread_id()));
 }
 
 }  // namespace brisvane

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -55,15 +56,26 @@ class EngineLogs {
   void Error(const std::string& message, const RequestContext* ctx);
   void Trace(const std::string& message, const RequestContext* ctx);
 
-  // The access line as it is written, for tests and the hook.
+  // The lines as they are written, without "\r\n", for a given time stamp
+  // (and thread); `ctx` may be null for the error and trace lines.
   static std::string ComposeAccessLine(const RequestContext& ctx, const std::string& stamp);
+  static std::string ComposeErrorLine(const std::string& message, const RequestContext* ctx,
+                                      const std::string& stamp);
+  static std::string ComposeTraceLine(const std::string& message, const RequestContext* ctx,
+                                      const std::string& stamp, uint32_t thread_id);
 
  private:
+  // The hook, its level and its user value change together, so a writer
+  // never calls one hook with another's user value.
+  struct Hook {
+    LogHookFunction function = nullptr;
+    int32_t level = 0;
+    uintptr_t user = 0;
+  };
+  bool Hooked(int32_t min_level) const;
   void CallHook(const std::string& line, int32_t min_level);
 
-  std::atomic<LogHookFunction> hook_{nullptr};
-  std::atomic<int32_t> hook_level_{0};
-  std::atomic<uintptr_t> hook_user_{0};
+  std::atomic<std::shared_ptr<const Hook>> hook_;
   std::atomic<bool> access_on_{false};
   std::atomic<bool> error_on_{false};
   std::atomic<bool> trace_on_{false};
