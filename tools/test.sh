@@ -18,7 +18,7 @@ stage_failed=0
 count_ctest() {
   local log=$1 counts
   # The last result line of each test decides (a repeated test prints one per run).
-  counts=$(awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
+  counts=$(awk '/^ *([0-9]+\/[0-9]+ )?Test +#[0-9]+: / {
       match($0, /#[0-9]+/); id = substr($0, RSTART + 1, RLENGTH - 1)
       if ($0 ~ /\*\*\*Skipped|Not Run/) st[id] = "s"
       else if ($0 ~ /\*\*\*(Failed|Exception|Timeout)/) st[id] = "f"
