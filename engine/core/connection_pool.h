@@ -4,13 +4,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
-#include <vector>
 
 #include "engine/core/socket.h"
 
@@ -20,11 +16,11 @@ class Engine;
 
 class ConnectionPool {
  public:
-  // Takes the listener and starts listening on it (backlog as configured
-  // by the caller's socket layer).
+  // Takes the listener and starts listening on it.
   ConnectionPool(std::unique_ptr<Socket> listener, int acceptors, Engine* engine);
   ~ConnectionPool();
 
+  // Starts the acceptor threads.
   void Start();
   // Closes the listener, shuts down every open connection and returns when
   // every thread has ended.
@@ -33,31 +29,25 @@ class ConnectionPool {
   uint32_t active_connections() const { return active_.load(); }
 
  private:
-  void AcceptLoop();
-  void RunConnection(std::unique_ptr<Socket> socket);
+  // Every thread of the pool runs this: wait in accept, then serve the
+  // connection it accepted on the same thread, then accept again. A thread
+  // that accepts when no other is left waiting starts one more first, so
+  // new connections are always taken while old ones are served, and every
+  // connection still has a thread of its own; surplus waiters end.
+  void Worker();
+  bool StartWorker();
+  void Serve(std::unique_ptr<Socket> socket);
   void WakeAcceptors();
-  // Gives the connection to an idle connection thread, or starts a new one.
-  bool Dispatch(Socket* socket);
-  void ConnectionThread(Socket* first);
 
   std::unique_ptr<Socket> listener_;
   int acceptors_;
   Engine* engine_;
-  std::vector<std::thread> threads_;
   std::atomic<uint32_t> active_{0};
   std::atomic<bool> stopping_{false};
-  std::atomic<int> acceptors_running_{0};
+  std::atomic<int> accepting_{0};
+  std::atomic<int> threads_alive_{0};
   std::mutex connections_mu_;
   std::set<platform::SocketHandle> open_;
-
-  // Connection threads that finished their connection wait a while for the
-  // next one instead of ending: a new connection then costs a wake-up, not
-  // a thread start. Every connection still has a thread of its own.
-  std::mutex idle_mu_;
-  std::condition_variable idle_cv_;
-  std::deque<Socket*> handoff_;
-  int idle_threads_ = 0;
-  std::atomic<int> threads_alive_{0};
 };
 
 // The keep-alive loop of one connection.
