@@ -48,6 +48,21 @@ else
   failed=$((failed + 1)); stage_failed=1
 fi
 
+echo "== native engine under ThreadSanitizer"
+tsan_targets="engine_server_tests engine_pages_server_tests engine_auth_tests"
+if cmake -S "$root" -B build/test-tsan -G Ninja -DBRISVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DBRISVANE_TSAN=ON \
+     >build/test-tsan.log 2>&1 && cmake --build build/test-tsan -j "$jobs" --target $tsan_targets >>build/test-tsan.log 2>&1; then
+  (cd build/test-tsan && TSAN_OPTIONS="halt_on_error=1" \
+     ctest -j "$jobs" --timeout 600 --output-on-failure -R '^(engine_server_tests|engine_pages_server_tests|engine_auth_tests)\.') \
+    >build/test-tsan-ctest.log 2>&1
+  [ $? -eq 0 ] || stage_failed=1
+  count_ctest build/test-tsan-ctest.log
+  grep -E '\*\*\*(Failed|Exception|Timeout)' build/test-tsan-ctest.log | sed 's/^/   /'
+else
+  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-tsan.log | head -20 | sed 's/^/   /'
+  failed=$((failed + 1)); stage_failed=1
+fi
+
 echo "== windows x86_64 (wine64)"
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/brisvane-wine.XXXXXX)
