@@ -5,46 +5,34 @@
 # usage: auth_clients_test.sh STAGE_DIR
 set -u
 stage=$1
-for tool in curl python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-pid=
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f "$work/out.log" ] && tail -20 "$work/out.log"; exit 1; }
+source "$(dirname "$0")/../../tools/testlib.sh"
+need curl python3
+start_work
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 mkdir -p "$work/docs/private"
 printf 'open page\n' > "$work/docs/index.html"
 printf 'secret page\n' > "$work/docs/private/doc.txt"
 printf 'uploaded\n' > "$work/upload.txt"
-export BRISVANE_REGISTRY=$work/registry.reg
-root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
+root=$profile_root
 vs="$root\\Virtual\\0000"
-set_value() { python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$@" || fail "reg_set $*"; }
-set_value "$root\\Network" Port dword "$port"
-set_value "$root\\Log" ErrorLogFileName sz "$work/error.log"
-set_value "$root\\Log" AccessLogFileName sz "$work/access.log"
-set_value "$vs\\Server" DocRoot sz "$work/docs"
-set_value "$vs\\Server" SecurityType dword 2
-set_value "$vs\\Authentication\\Staff" Description sz "test realm"
-set_value "$vs\\Authentication\\Staff\\Users" alice sz "wonder:land"
-set_value "$vs\\Authentication\\Staff\\Users" bob sz "builder"
-set_value "$vs\\Authentication\\Staff\\Groups\\readers" bob sz ""
-set_value "$vs\\Access\\/private" Realm sz Staff
-set_value "$vs\\Access\\/private" User_Or_Class dword 0
-set_value "$vs\\Access\\/private" DisableAutoIndex dword 0
-set_value "$vs\\Access\\/private" AllowFirst dword 0
-set_value "$vs\\Access\\/private\\Users" alice dword 36   # GET and PUT
-set_value "$vs\\Access\\/private\\Groups" readers dword 4  # GET
+reg_set "$root\\Network" Port dword "$port"
+reg_set "$root\\Log" ErrorLogFileName sz "$work/error.log"
+reg_set "$root\\Log" AccessLogFileName sz "$work/access.log"
+reg_set "$vs\\Server" DocRoot sz "$work/docs"
+reg_set "$vs\\Server" SecurityType dword 2
+reg_set "$vs\\Authentication\\Staff" Description sz "test realm"
+reg_set "$vs\\Authentication\\Staff\\Users" alice sz "wonder:land"
+reg_set "$vs\\Authentication\\Staff\\Users" bob sz "builder"
+reg_set "$vs\\Authentication\\Staff\\Groups\\readers" bob sz ""
+reg_set "$vs\\Access\\/private" Realm sz Staff
+reg_set "$vs\\Access\\/private" User_Or_Class dword 0
+reg_set "$vs\\Access\\/private" DisableAutoIndex dword 0
+reg_set "$vs\\Access\\/private" AllowFirst dword 0
+reg_set "$vs\\Access\\/private\\Users" alice dword 36   # GET and PUT
+reg_set "$vs\\Access\\/private\\Groups" readers dword 4  # GET
 
-"$stage/vanehost" >"$work/out.log" 2>&1 &
-pid=$!
-for _ in $(seq 1 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-  sleep 0.1
-done
+start_vanehost "$stage" /
 
 url=http://127.0.0.1:$port
 # status URL [curl options...]: the status code of one request.

@@ -4,34 +4,21 @@
 # usage: real_clients_test.sh STAGE_DIR
 set -u
 stage=$1
-for tool in curl wget python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-pid=
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f "$work/out.log" ] && tail -20 "$work/out.log"; exit 1; }
+source "$(dirname "$0")/../../tools/testlib.sh"
+need curl wget python3
+start_work
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 mkdir -p "$work/docs/sub"
 printf 'hello from brisvane\n' > "$work/docs/sub/index.html"
 head -c 10000 /dev/urandom > "$work/docs/blob.bin"
-export BRISVANE_REGISTRY=$work/registry.reg
-root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
-python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Network" Port dword "$port"
-python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Virtual\\0000\\Server" DocRoot sz "$work/docs"
+reg_set "$profile_root\\Network" Port dword "$port"
+reg_set "$profile_root\\Virtual\\0000\\Server" DocRoot sz "$work/docs"
 # Master-user security without a master account: uploads are allowed.
-python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Virtual\\0000\\Server" SecurityType dword 1
-python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Log" AccessLogFileName sz "$work/access.log"
-python3 "$(dirname "$0")/../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$root\\Log" ErrorLogFileName sz "$work/error.log"
-
-"$stage/vanehost" >"$work/out.log" 2>&1 &
-pid=$!
-for _ in $(seq 1 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-  sleep 0.1
-done
+reg_set "$profile_root\\Virtual\\0000\\Server" SecurityType dword 1
+reg_set "$profile_root\\Log" AccessLogFileName sz "$work/access.log"
+reg_set "$profile_root\\Log" ErrorLogFileName sz "$work/error.log"
+start_vanehost "$stage" /
 
 url=http://127.0.0.1:$port
 curl -sf "$url/blob.bin" -o "$work/got.bin" || fail "curl GET"

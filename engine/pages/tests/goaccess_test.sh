@@ -4,9 +4,8 @@
 # usage: goaccess_test.sh STAGE_DIR
 set -u
 stage=$1
-for tool in curl python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "$(dirname "$0")/../../../tools/testlib.sh"
+need curl python3
 if ! command -v goaccess >/dev/null; then
   export DEBIAN_FRONTEND=noninteractive
   if command -v apt-get >/dev/null && [ "$(id -u)" = 0 ]; then
@@ -17,20 +16,16 @@ if ! command -v goaccess >/dev/null; then
     { echo "SKIP: goaccess is not installed and apt-get could not install it (see /tmp/brisvane-goaccess-apt.log)"; exit 77; }
 fi
 
-work=$(mktemp -d)
-pid=
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
+start_work
+# Failures show the log GoAccess was given.
 fail() { echo "FAIL: $*"; [ -f "$work/access.log" ] && cat "$work/access.log"; exit 1; }
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 mkdir -p "$work/docs/sub" "$work/docs/list"
 printf 'hello\n' > "$work/docs/page.html"
 printf 'index\n' > "$work/docs/sub/index.html"
 printf 'x' > "$work/docs/list/one.txt"
-export BRISVANE_REGISTRY=$work/registry.reg
-root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
-reg_set() { python3 "$(dirname "$0")/../../../tools/reg_set.py" "$BRISVANE_REGISTRY" "$@"; }
+root=$profile_root
 reg_set "$root\\Network" Port dword "$port"
 reg_set "$root\\Virtual\\0000\\Server" DocRoot sz "$work/docs"
 reg_set "$root\\Virtual\\0000\\Server" SiteAddress sz "www.example"
@@ -39,12 +34,7 @@ reg_set "$root\\Virtual\\0000\\Server" SecurityType dword 1
 reg_set "$root\\Log" AccessLogFileName sz "$work/access.log"
 reg_set "$root\\Log" ErrorLogFileName sz "$work/error.log"
 
-"$stage/vanehost" >"$work/out.log" 2>&1 &
-pid=$!
-for _ in $(seq 1 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/page.html" && break
-  sleep 0.1
-done
+start_vanehost "$stage" /page.html
 
 url=http://127.0.0.1:$port
 # The probe that found the server answered is the log's first line.
