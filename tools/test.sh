@@ -8,6 +8,7 @@ root=$(pwd)
 jobs=$(nproc)
 
 bash tools/deps.sh all || { echo "0 passed, 1 failed"; exit 1; }
+mkdir -p build
 
 passed=0
 failed=0
