@@ -6,6 +6,7 @@
 #   reg_set KEY NAME T V   one value in $BRISVANE_REGISTRY (T is dword or sz)
 #   start_vanehost STAGE URL_PATH
 #                          starts STAGE/vanehost on $port and waits until URL_PATH answers
+#   stop_vanehost          SIGTERM; fails unless it ends within 10 s with exit code 0
 
 testlib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 profile_root='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
@@ -49,4 +50,14 @@ start_vanehost() {
     sleep 0.1
   done
   fail "vanehost did not answer on port $port"
+}
+
+stop_vanehost() {
+  kill -TERM "$pid"
+  for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && fail "vanehost did not stop on SIGTERM"
+  local rc=0
+  wait "$pid" || rc=$?
+  pid=
+  [ "$rc" = 0 ] || fail "vanehost exited with $rc"
 }

@@ -190,9 +190,7 @@ int ServeDirectoryListing(Engine& engine, RequestContext& ctx) {
     return kStageStop;
   }
   resp.SetStatus(200);
-  resp.SetNumber(kHdrContentLength, page.size());
-  resp.Set(kHdrContentType, "text/html");
-  resp.body.AdoptMemory(std::move(page));
+  SetHtmlPage(resp, std::move(page));
   return kStageDone;
 }
 

@@ -22,9 +22,13 @@ void RespondError(RequestContext& ctx, int code, const char* message) {
   const std::string* server = resp.Get(kHdrServer);
   std::string page = ExpandErrorTemplate(tmpl, code, resp.status_text ? resp.status_text->c_str() : nullptr,
                                          vs.config().admin_email, server ? *server : std::string());
-  resp.SetNumber(kHdrContentLength, page.size());
-  resp.body.AdoptMemory(std::move(page));
-  resp.Set(kHdrContentType, "text/html");
+  SetHtmlPage(resp, std::move(page));
+}
+
+void SetHtmlPage(HttpMessage& response, std::string page) {
+  response.SetNumber(kHdrContentLength, page.size());
+  response.Set(kHdrContentType, "text/html");
+  response.body.AdoptMemory(std::move(page));
 }
 
 }  // namespace brisvane

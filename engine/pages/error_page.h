@@ -9,4 +9,8 @@ namespace brisvane {
 
 void RespondError(RequestContext& ctx, int code, const char* message = nullptr);
 
+// Makes `page` the response body with its "Content-Length" and the
+// "Content-Type" "text/html": every page the engine composes goes out so.
+void SetHtmlPage(HttpMessage& response, std::string page);
+
 }  // namespace brisvane

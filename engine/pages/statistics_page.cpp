@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "engine/core/dispatch.h"
+#include "engine/pages/error_page.h"
 #include "engine/core/engine.h"
 #include "engine/core/http_message.h"
 
@@ -82,9 +83,7 @@ int ServeStatisticsPage(Engine& engine, RequestContext& ctx) {
       BuildStatisticsPage(engine.statistics(), info, static_cast<int64_t>(std::time(nullptr)));
   HttpMessage& resp = ctx.response;
   resp.SetStatus(200);
-  resp.SetNumber(kHdrContentLength, page.size());
-  resp.Set(kHdrContentType, "text/html");
-  resp.body.AdoptMemory(std::move(page));
+  SetHtmlPage(resp, std::move(page));
   return kStageDone;
 }
 

@@ -71,10 +71,5 @@ grep -q ' alice \[.*\] "GET /private/doc.txt HTTP/1.1" 200 ' "$work/access.log" 
   fail "no access line naming alice"
 grep -q 'Forbidden by default' "$work/error.log" || fail "no error line for the refused PUT"
 
-kill -TERM "$pid"
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "vanehost did not stop on SIGTERM"
-wait "$pid"; rc=$?
-pid=
-[ "$rc" = 0 ] || fail "vanehost exited with $rc"
+stop_vanehost
 echo "PASS"

@@ -34,10 +34,5 @@ code=$(curl -s -o /dev/null -w '%{http_code}' "$url/sub")
 [ "$code" = 302 ] || fail "directory without slash answered $code"
 grep -q '"GET /blob.bin HTTP/1.1" 200 10000' "$work/access.log" || fail "no access line for the GET"
 
-kill -TERM "$pid"
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "vanehost did not stop on SIGTERM"
-wait "$pid"; rc=$?
-pid=
-[ "$rc" = 0 ] || fail "vanehost exited with $rc"
+stop_vanehost
 echo "PASS"
