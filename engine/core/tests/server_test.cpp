@@ -385,20 +385,30 @@ TEST_F(ServerTest, HookLevelsDecideWhichLinesArrive) {
   }
 }
 
-class VirtualHostTest : public TestServer {
+// Two virtual servers, A and B, each with a who.txt naming itself; `b`
+// says how the second differs from the first.
+class TwoServersTest : public TestServer {
  protected:
+  virtual void Differ(VirtualServerConfig& a, VirtualServerConfig& b) = 0;
   void Configure(ServerSettings& s) override {
     VirtualServerConfig a = s.virtual_servers[0];
-    a.site_address = "a.example";
-    a.doc_root = (root() / "A").string();
     VirtualServerConfig b = a;
-    b.site_address = "b.example";
+    a.doc_root = (root() / "A").string();
     b.doc_root = (root() / "B").string();
+    Differ(a, b);
     s.virtual_servers = {a, b};
-    std::filesystem::create_directories(root() / "A");
-    std::filesystem::create_directories(root() / "B");
-    std::ofstream(root() / "A" / "who.txt") << "A";
-    std::ofstream(root() / "B" / "who.txt") << "B";
+    for (const char* name : {"A", "B"}) {
+      std::filesystem::create_directories(root() / name);
+      std::ofstream(root() / name / "who.txt") << name;
+    }
+  }
+};
+
+class VirtualHostTest : public TwoServersTest {
+ protected:
+  void Differ(VirtualServerConfig& a, VirtualServerConfig& b) override {
+    a.site_address = "a.example";
+    b.site_address = "b.example";
   }
 };
 
@@ -411,20 +421,9 @@ TEST_F(VirtualHostTest, HostHeaderChoosesTheServer) {
   EXPECT_EQ(Get("GET /who.txt HTTP/1.0\r\n\r\n").body, "A");
 }
 
-class LocalAddressTest : public TestServer {
+class LocalAddressTest : public TwoServersTest {
  protected:
-  void Configure(ServerSettings& s) override {
-    VirtualServerConfig a = s.virtual_servers[0];
-    a.doc_root = (root() / "A").string();
-    VirtualServerConfig b = a;
-    b.site_ip = "127.0.0.2";
-    b.doc_root = (root() / "B").string();
-    s.virtual_servers = {a, b};
-    std::filesystem::create_directories(root() / "A");
-    std::filesystem::create_directories(root() / "B");
-    std::ofstream(root() / "A" / "who.txt") << "A";
-    std::ofstream(root() / "B" / "who.txt") << "B";
-  }
+  void Differ(VirtualServerConfig&, VirtualServerConfig& b) override { b.site_ip = "127.0.0.2"; }
 };
 
 TEST_F(LocalAddressTest, LocalAddressChoosesTheServer) {
