@@ -37,31 +37,39 @@ build() {  # build <dir> <log> <cmake args...>
     cmake --build "$dir" -j "$jobs" >>"$log" 2>&1
 }
 
+# run_tests <build dir> <log> <command...>: runs the command in the build
+# folder and adds its results to the totals.
+run_tests() {
+  local dir=$1 log=$2; shift 2
+  (cd "$dir" && "$@") >"$log" 2>&1
+  [ $? -eq 0 ] || stage_failed=1
+  count_ctest "$log"
+  grep -E '\*\*\*(Failed|Exception|Timeout)' "$log" | sed 's/^/   /'
+}
+
+build_failed() {  # build_failed <log>
+  echo "   build failed:"; grep -E 'error:|warning:|Error' "$1" | head -20 | sed 's/^/   /'
+  failed=$((failed + 1)); stage_failed=1
+}
+
 echo "== native (ASan + UBSan)"
 if build build/test-native build/test-native.log -DCMAKE_BUILD_TYPE=Debug -DBRISVANE_SANITIZE=ON; then
-  (cd build/test-native && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-     ctest -j "$jobs" --timeout 300 --output-on-failure) >build/test-native-ctest.log 2>&1
-  [ $? -eq 0 ] || stage_failed=1
-  count_ctest build/test-native-ctest.log
-  grep -E '\*\*\*(Failed|Exception|Timeout)' build/test-native-ctest.log | sed 's/^/   /'
+  run_tests build/test-native build/test-native-ctest.log \
+    env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest -j "$jobs" --timeout 300 --output-on-failure
 else
-  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-native.log | head -20 | sed 's/^/   /'
-  failed=$((failed + 1)); stage_failed=1
+  build_failed build/test-native.log
 fi
 
 echo "== native engine under ThreadSanitizer"
 tsan_targets="engine_server_tests engine_pages_server_tests engine_auth_tests"
 if cmake -S "$root" -B build/test-tsan -G Ninja -DBRISVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DBRISVANE_TSAN=ON \
      >build/test-tsan.log 2>&1 && cmake --build build/test-tsan -j "$jobs" --target $tsan_targets >>build/test-tsan.log 2>&1; then
-  (cd build/test-tsan && TSAN_OPTIONS="halt_on_error=1" \
-     ctest -j "$jobs" --timeout 600 --output-on-failure -R '^(engine_server_tests|engine_pages_server_tests|engine_auth_tests)\.') \
-    >build/test-tsan-ctest.log 2>&1
-  [ $? -eq 0 ] || stage_failed=1
-  count_ctest build/test-tsan-ctest.log
-  grep -E '\*\*\*(Failed|Exception|Timeout)' build/test-tsan-ctest.log | sed 's/^/   /'
+  run_tests build/test-tsan build/test-tsan-ctest.log env TSAN_OPTIONS=halt_on_error=1 \
+    ctest -j "$jobs" --timeout 600 --output-on-failure \
+    -R '^(engine_server_tests|engine_pages_server_tests|engine_auth_tests)\.'
 else
-  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-tsan.log | head -20 | sed 's/^/   /'
-  failed=$((failed + 1)); stage_failed=1
+  build_failed build/test-tsan.log
 fi
 
 echo "== windows x86_64 (wine64)"
@@ -77,14 +85,10 @@ if build build/test-win64 build/test-win64.log -DCMAKE_BUILD_TYPE=Release \
      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"; then
   # Under Wine a test program now and then fails to start at all (no output,
   # exit in milliseconds); such a test gets one more run.
-  (cd build/test-win64 && ctest -j "$jobs" --timeout 600 --output-on-failure --repeat until-pass:2) \
-    >build/test-win64-ctest.log 2>&1
-  [ $? -eq 0 ] || stage_failed=1
-  count_ctest build/test-win64-ctest.log
-  grep -E '\*\*\*(Failed|Exception|Timeout)' build/test-win64-ctest.log | sed 's/^/   /'
+  run_tests build/test-win64 build/test-win64-ctest.log \
+    ctest -j "$jobs" --timeout 600 --output-on-failure --repeat until-pass:2
 else
-  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-win64.log | head -20 | sed 's/^/   /'
-  failed=$((failed + 1)); stage_failed=1
+  build_failed build/test-win64.log
 fi
 /usr/lib/wine/wineserver -k >/dev/null 2>&1
 
@@ -93,8 +97,7 @@ if build build/test-win32 build/test-win32.log -DCMAKE_BUILD_TYPE=Release -DBRIS
      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"; then
   echo "   built"; passed=$((passed + 1))
 else
-  echo "   build failed:"; grep -E 'error:|warning:|Error' build/test-win32.log | head -20 | sed 's/^/   /'
-  failed=$((failed + 1)); stage_failed=1
+  build_failed build/test-win32.log
 fi
 
 if [ "$stage_failed" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
