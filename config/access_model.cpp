@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "config/registry_key.h"
+#include "config/save_tracker.h"
 #include "platform/registry.h"
 
 namespace brisvane {
@@ -54,10 +55,23 @@ void AppendPrincipals(const RegistryKey& key, PrincipalKind kind,
   }
 }
 
-void WritePatterns(const RegistryKey& entry, const char* subkey,
-                   const std::vector<std::string>& patterns) {
-  RegistryKey key(entry, subkey, true);
-  for (const std::string& p : patterns) key.SetString(p.c_str(), "");
+void WritePatterns(SaveKey& entry, const char* subkey, const std::vector<std::string>& patterns) {
+  SaveKey key(entry, subkey);
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const std::string& p : patterns) rows.emplace_back(p, "");
+  key.SetOrderedStrings(rows);
+}
+
+void WritePrincipals(SaveKey& key, const std::vector<AccessPrincipal>& principals,
+                     PrincipalKind kind) {
+  std::vector<std::string> names;
+  for (const AccessPrincipal& p : principals) {
+    if (p.kind == kind) names.push_back(p.name);
+  }
+  key.PrepareOrder(names);
+  for (const AccessPrincipal& p : principals) {
+    if (p.kind == kind) key.SetDword(p.name, p.rights);
+  }
 }
 
 bool MatchesAny(const std::vector<std::string>& patterns, std::string_view address,
@@ -94,16 +108,18 @@ bool LoadRealm(Realm* realm, const RegistryKey& key) {
   return true;
 }
 
-bool SaveRealm(const Realm& realm, RegistryKey& key) {
-  RegistryKey users(key, kUsersKey, true);
-  RegistryKey groups(key, kGroupsKey, true);
+bool SaveRealm(const Realm& realm, SaveKey& key) {
+  SaveKey users(key, kUsersKey);
+  SaveKey groups(key, kGroupsKey);
   key.SetString("Description", realm.description);
-  for (const RealmUser& user : realm.users) users.SetString(user.name.c_str(), user.password);
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const RealmUser& user : realm.users) rows.emplace_back(user.name, user.password);
+  users.SetOrderedStrings(rows);
   for (const RealmGroup& group : realm.groups) {
-    RegistryKey members(groups, group.name, true);
-    for (const std::string& member : group.members) members.SetString(member.c_str(), "");
+    if (group.name.empty()) continue;  // an empty name would write into "Groups" itself
+    WritePatterns(groups, group.name.c_str(), group.members);
   }
-  return true;
+  return key.set().ok();
 }
 
 bool LoadAccessEntry(AccessEntry* entry, const RegistryKey& key) {
@@ -132,22 +148,20 @@ bool LoadAccessEntry(AccessEntry* entry, const RegistryKey& key) {
   return true;
 }
 
-bool SaveAccessEntry(const AccessEntry& entry, RegistryKey& key) {
+bool SaveAccessEntry(const AccessEntry& entry, SaveKey& key) {
   key.SetString("Realm", entry.realm);
-  key.SetDword("DisableAutoIndex", entry.auto_index_disabled ? 1 : 0);
-  key.SetDword("User_Or_Class", entry.user_or_class ? 1 : 0);
-  key.SetDword("AllowFirst", entry.allow_first ? 1 : 0);
+  key.SetFlag("DisableAutoIndex", entry.auto_index_disabled);
+  key.SetFlag("User_Or_Class", entry.user_or_class);
+  key.SetFlag("AllowFirst", entry.allow_first);
   {
-    RegistryKey users(key, kUsersKey, true);
-    RegistryKey groups(key, kGroupsKey, true);
-    for (const AccessPrincipal& p : entry.principals) {
-      RegistryKey& target = p.kind == PrincipalKind::kGroup ? groups : users;
-      target.SetDword(p.name.c_str(), p.rights);
-    }
+    SaveKey users(key, kUsersKey);
+    SaveKey groups(key, kGroupsKey);
+    WritePrincipals(users, entry.principals, PrincipalKind::kUser);
+    WritePrincipals(groups, entry.principals, PrincipalKind::kGroup);
   }
   WritePatterns(key, kAllowKey, entry.allow);
   WritePatterns(key, kDenyKey, entry.deny);
-  return true;
+  return key.set().ok();
 }
 
 std::vector<Realm> LoadRealms(const RegistryKey& parent) {
@@ -176,19 +190,19 @@ std::vector<AccessEntry> LoadAccessList(const RegistryKey& parent) {
   return entries;
 }
 
-void SaveRealms(const std::vector<Realm>& realms, const RegistryKey& parent) {
+void SaveRealms(const std::vector<Realm>& realms, SaveKey& parent) {
   for (const Realm& realm : realms) {
     // An empty subkey name would open `parent` itself.
     if (realm.name.empty()) continue;
-    RegistryKey key(parent, realm.name, true);
+    SaveKey key(parent, realm.name);
     SaveRealm(realm, key);
   }
 }
 
-void SaveAccessList(const std::vector<AccessEntry>& entries, const RegistryKey& parent) {
+void SaveAccessList(const std::vector<AccessEntry>& entries, SaveKey& parent) {
   for (const AccessEntry& entry : entries) {
     if (entry.path.empty()) continue;
-    RegistryKey key(parent, entry.path, true);
+    SaveKey key(parent, entry.path);
     SaveAccessEntry(entry, key);
   }
 }

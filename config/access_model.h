@@ -13,6 +13,7 @@
 namespace brisvane {
 
 class RegistryKey;
+class SaveKey;
 
 // Bit n allows the request method whose method code is n (OPTIONS 1 ... TRACE
 // 7); an unrecognised method (-1) maps to bit 31, which no tool sets.
@@ -80,12 +81,13 @@ struct AccessEntry {
 // Realm and entry records from and to one open key. Loads replace every
 // field but the name or path, which the caller sets from the subkey name;
 // missing subkeys are created empty, missing values read as empty or 0.
-// Saves only add values, relying on the caller having cleared the tree.
-// All four always return true.
+// Saves write every value through `key`'s write set (what they do not
+// write is removed later, by whoever ends the save); they return false when
+// a write of the save has failed. Loads always return true.
 bool LoadRealm(Realm* realm, const RegistryKey& key);
-bool SaveRealm(const Realm& realm, RegistryKey& key);
+bool SaveRealm(const Realm& realm, SaveKey& key);
 bool LoadAccessEntry(AccessEntry* entry, const RegistryKey& key);
-bool SaveAccessEntry(const AccessEntry& entry, RegistryKey& key);
+bool SaveAccessEntry(const AccessEntry& entry, SaveKey& key);
 
 // One record per subkey of `parent` (the "Authentication" or "Access" key),
 // in enumeration order.
@@ -93,8 +95,8 @@ std::vector<Realm> LoadRealms(const RegistryKey& parent);
 std::vector<AccessEntry> LoadAccessList(const RegistryKey& parent);
 // One subkey per record. A record with an empty name or path cannot be a
 // subkey and is left out; records sharing a name merge into one subkey.
-void SaveRealms(const std::vector<Realm>& realms, const RegistryKey& parent);
-void SaveAccessList(const std::vector<AccessEntry>& entries, const RegistryKey& parent);
+void SaveRealms(const std::vector<Realm>& realms, SaveKey& parent);
+void SaveAccessList(const std::vector<AccessEntry>& entries, SaveKey& parent);
 
 // True when both texts are equal. Every byte is compared without an early
 // exit, so the time taken does not reveal where two secrets of equal length

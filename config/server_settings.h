@@ -167,14 +167,16 @@ bool LoadVirtualServer(VirtualServerConfig* target, RegistryKey& key,
                        SettingsFlavor flavor = SettingsFlavor::kEngine);
 
 // Replaces everything below the profile key with `settings`; virtual servers
-// are renumbered "0000", "0001", ... in list order. Values that this save
-// does not know are lost. False only when the profile key cannot be opened;
-// single writes that fail go unnoticed, as the registry wrapper does not
-// report them.
+// are renumbered "0000", "0001", ... in list order. Every value is written
+// first; only when all writes succeeded is what this save does not know
+// removed (values directly in the profile key stay). False when the profile
+// key cannot be opened or any write failed: nothing stored before is lost
+// then, though values already written stay.
 bool SaveSettings(const ServerSettings& settings, const std::string& profile,
                   SettingsFlavor flavor = SettingsFlavor::kEngine);
 
-// Writes one virtual server below `key`. Always true.
+// Writes one virtual server below `key` and then removes what it did not
+// write below it (values directly in `key` stay). False when a write failed.
 bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key,
                        SettingsFlavor flavor = SettingsFlavor::kEngine);
 

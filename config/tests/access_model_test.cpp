@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/registry_key.h"
+#include "config/save_tracker.h"
 #include "config/server_settings.h"
 #include "platform/system.h"
 #include "platform/tests/registry_fixture.h"
@@ -124,7 +125,9 @@ TEST_F(AccessModelTest, SaveSettingsThenLoadGivesTheSameRecords) {
   {
     RegistryKey old_key(kHkeyLocalMachine, VsPath("Authentication\\Alpha"), false);
     RegistryKey new_key(kHkeyLocalMachine, VsPath("Authentication\\Renamed"), true);
-    ASSERT_TRUE(SaveRealm(loaded.realms[0], new_key));
+    WriteSet written;
+    SaveKey save(written, new_key);
+    ASSERT_TRUE(SaveRealm(loaded.realms[0], save));
     ASSERT_TRUE(old_key.DeleteTree());
     ASSERT_TRUE(RegistryKey(kHkeyLocalMachine, VsPath("Authentication"), false).DeleteSubKey("Alpha"));
   }

@@ -371,6 +371,32 @@ TEST_F(SettingsTest, SaveKeepsOnlyWhatItKnows) {
   EXPECT_EQ(root.GetString("RootValue", ""), "stays");
 }
 
+TEST_F(SettingsTest, ChangedOrderIsSavedAndAFailedSaveLosesNothing) {
+  ServerSettings s = UnusualSettings(install_);
+  ASSERT_TRUE(SaveSettings(s, profile_));
+  s.port = 8081;
+  s.virtual_servers[0].alias = {{"/b", "y"}, {"/new", "z"}, {"/a", "x"}};
+  ASSERT_TRUE(SaveSettings(s, profile_));
+  if (!platform::running_under_wine()) {  // Wine enumerates values by name
+    EXPECT_EQ(Load().virtual_servers[0].alias, s.virtual_servers[0].alias);
+  }
+
+  // The key of an access entry with a 300-character path cannot be made,
+  // so this save fails part-way: it must say so and keep what it replaces.
+  ServerSettings broken = s;
+  broken.port = 9090;
+  broken.virtual_servers[0].alias.clear();
+  broken.virtual_servers.resize(1);
+  broken.virtual_servers[0].access_entries.resize(1);
+  broken.virtual_servers[0].access_entries[0].path = "/" + std::string(299, 'p');
+  EXPECT_FALSE(SaveSettings(broken, profile_));
+  ServerSettings loaded = Load();
+  EXPECT_EQ(loaded.port, 9090u) << "what was written stays written";
+  ASSERT_EQ(loaded.virtual_servers.size(), 2u);
+  EXPECT_EQ(loaded.virtual_servers[0].alias.size(), 3u);
+  EXPECT_EQ(loaded.virtual_servers[1].site_address, "second.example.org");
+}
+
 TEST_F(SettingsTest, CertificateIsKeptWhenMissing) {
   RegistryKey vs(kHkeyLocalMachine, Path("Virtual\\Site"), true);
   VirtualServerConfig target;

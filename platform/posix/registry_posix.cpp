@@ -54,6 +54,9 @@ FileStamp stamp_of(const struct stat& st) {
   return s;
 }
 
+// Longest name of one key, as the Windows registry allows.
+constexpr size_t kMaxKeyNameLength = 255;
+
 class Store {
  public:
   static Store& get() {
@@ -76,6 +79,9 @@ class Store {
     if (!key) {
       if (!find(base)) return err::kKeyDeleted;
       if (!create) return err::kFileNotFound;
+      for (size_t i = base.size(); i < parts.size(); ++i) {
+        if (parts[i].size() > kMaxKeyNameLength) return err::kInvalidParameter;
+      }
       os_error e = mutate([&] {
         RegKey* k = find(base);
         if (!k) return err::kKeyDeleted;

@@ -1,0 +1,141 @@
+#include "config/save_tracker.h"
+
+#include <algorithm>
+
+namespace brisvane {
+namespace {
+
+std::string Folded(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string Join(const std::string& path, const std::string& name) {
+  return path.empty() ? name : path + "\\" + name;
+}
+
+// Value key of the set: the folded key path, a separator no name holds,
+// and the folded value name.
+std::string ValueId(const std::string& key_path, const std::string& name) {
+  return Folded(key_path) + '\n' + Folded(name);
+}
+
+std::vector<std::string> SubKeyNames(const RegistryKey& key) {
+  std::vector<std::string> names;
+  uint32_t count = key.SubKeyCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    if (key.EnumSubKey(i, &name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+std::vector<std::string> ValueNames(const RegistryKey& key) {
+  std::vector<std::string> names;
+  uint32_t count = key.ValueCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name, data;
+    if (key.EnumValue(i, &name, &data)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+bool RemoveBelow(const WriteSet& set, RegistryKey& key, const std::string& path,
+                 bool keep_values) {
+  bool ok = true;
+  for (const std::string& name : SubKeyNames(key)) {
+    const std::string sub = Join(path, name);
+    RegistryKey child(key, name, false);
+    if (set.HasKey(sub)) {
+      ok = RemoveBelow(set, child, sub, false) && ok;
+      continue;
+    }
+    child.DeleteTree();
+    ok = key.DeleteSubKey(name.c_str()) && ok;
+  }
+  if (keep_values) return ok;
+  for (const std::string& name : ValueNames(key)) {
+    if (set.HasValue(path, name)) continue;
+    ok = key.DeleteValue(name.c_str()) && ok;
+  }
+  return ok;
+}
+
+}  // namespace
+
+void WriteSet::AddKey(const std::string& path) { keys_.insert(Folded(path)); }
+
+void WriteSet::AddValue(const std::string& key_path, const std::string& name) {
+  values_.insert(ValueId(key_path, name));
+}
+
+bool WriteSet::HasKey(const std::string& path) const { return keys_.count(Folded(path)) != 0; }
+
+bool WriteSet::HasValue(const std::string& key_path, const std::string& name) const {
+  return values_.count(ValueId(key_path, name)) != 0;
+}
+
+SaveKey::SaveKey(WriteSet& set, RegistryKey& root) : set_(set), key_(&root) {
+  set_.Note(root.IsOpen());
+}
+
+SaveKey::SaveKey(const SaveKey& parent, const std::string& name)
+    : set_(parent.set_), path_(Join(parent.path_, name)) {
+  own_.emplace(*parent.key_, name, true);
+  key_ = &*own_;
+  set_.AddKey(path_);
+  set_.Note(own_->IsOpen());
+}
+
+bool SaveKey::SetDword(const std::string& name, uint32_t data) {
+  set_.AddValue(path_, name);
+  bool ok = key_->SetDword(name.c_str(), data);
+  set_.Note(ok);
+  return ok;
+}
+
+bool SaveKey::SetString(const std::string& name, const std::string& data) {
+  set_.AddValue(path_, name);
+  bool ok = key_->SetString(name.c_str(), data);
+  set_.Note(ok);
+  return ok;
+}
+
+void SaveKey::PrepareOrder(const std::vector<std::string>& names) {
+  // Names in the order they would enumerate if written in place: kept
+  // values first in their present order, then the new ones.
+  std::vector<std::string> wanted;
+  for (const std::string& name : names) {
+    std::string f = Folded(name);
+    if (std::find(wanted.begin(), wanted.end(), f) == wanted.end()) wanted.push_back(f);
+  }
+  std::vector<std::string> in_place;
+  for (const std::string& name : ValueNames(*key_)) {
+    std::string f = Folded(name);
+    if (std::find(wanted.begin(), wanted.end(), f) != wanted.end()) in_place.push_back(f);
+  }
+  for (const std::string& name : wanted) {
+    if (std::find(in_place.begin(), in_place.end(), name) == in_place.end()) in_place.push_back(name);
+  }
+  if (in_place == wanted) return;
+  // Only the values that move are at risk here, and only if the write
+  // right after their deletion fails.
+  for (const std::string& name : names) key_->DeleteValue(name.c_str());
+}
+
+bool SaveKey::SetOrderedStrings(const std::vector<std::pair<std::string, std::string>>& rows) {
+  std::vector<std::string> names;
+  for (const auto& row : rows) names.push_back(row.first);
+  PrepareOrder(names);
+  bool ok = true;
+  for (const auto& row : rows) ok = SetString(row.first, row.second) && ok;
+  return ok;
+}
+
+bool RemoveUnwritten(const WriteSet& set, RegistryKey& root) {
+  return RemoveBelow(set, root, std::string(), true);
+}
+
+}  // namespace brisvane
