@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/text.h"
 #include "config/registry_key.h"
 #include "config/save_tracker.h"
 #include "platform/registry.h"
@@ -13,15 +14,6 @@ constexpr char kUsersKey[] = "Users";
 constexpr char kGroupsKey[] = "Groups";
 constexpr char kAllowKey[] = "Allow";
 constexpr char kDenyKey[] = "Deny";
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 // Value names in enumeration order. The data is not read, so a member or
 // pattern whose (ignored) data is long is still listed.
@@ -257,7 +249,7 @@ const AccessEntry* FindAccessEntry(const std::vector<AccessEntry>& entries,
   for (const AccessEntry& entry : entries) {
     size_t len = entry.path.size();
     if (len <= best_score || len > url_path.size()) continue;
-    if (!EqualsIgnoreCaseAscii(url_path.substr(0, len), entry.path)) continue;
+    if (!EqualsIgnoreCase(url_path.substr(0, len), entry.path)) continue;
     best = &entry;
     best_score = len;
   }
@@ -267,7 +259,7 @@ const AccessEntry* FindAccessEntry(const std::vector<AccessEntry>& entries,
 bool HostPatternMatches(std::string_view pattern, std::string_view address, std::string_view host) {
   if (pattern == "*") return true;
   if (!host.empty() && pattern.size() <= host.size() &&
-      EqualsIgnoreCaseAscii(host.substr(host.size() - pattern.size()), pattern))
+      EqualsIgnoreCase(host.substr(host.size() - pattern.size()), pattern))
     return true;
   return pattern.size() <= address.size() && address.substr(0, pattern.size()) == pattern;
 }

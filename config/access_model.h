@@ -10,21 +10,19 @@
 #include <string_view>
 #include <vector>
 
+#include "base/http_method.h"
+
 namespace brisvane {
 
 class RegistryKey;
 class SaveKey;
 
-// Bit n allows the request method whose method code is n (OPTIONS 1 ... TRACE
-// 7); an unrecognised method (-1) maps to bit 31, which no tool sets.
+// One MethodBit per allowed request method.
 using RightsMask = uint32_t;
 
 // GET, HEAD and POST: the read set.
-inline constexpr RightsMask kReadRights = (1u << 2) | (1u << 3) | (1u << 4);
-
-constexpr RightsMask MethodBit(int32_t method_code) {
-  return RightsMask{1} << (static_cast<uint32_t>(method_code) & 31u);
-}
+inline constexpr RightsMask kReadRights =
+    MethodBit(kMethodGet) | MethodBit(kMethodHead) | MethodBit(kMethodPost);
 
 constexpr bool IsReadMethod(int32_t method_code) {
   return method_code >= 0 && (MethodBit(method_code) & kReadRights) != 0;

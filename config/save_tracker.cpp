@@ -2,15 +2,10 @@
 
 #include <algorithm>
 
+#include "base/text.h"
+
 namespace brisvane {
 namespace {
-
-std::string Folded(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string Join(const std::string& path, const std::string& name) {
   return path.empty() ? name : path + "\\" + name;
@@ -19,7 +14,7 @@ std::string Join(const std::string& path, const std::string& name) {
 // Value key of the set: the folded key path, a separator no name holds,
 // and the folded value name.
 std::string ValueId(const std::string& key_path, const std::string& name) {
-  return Folded(key_path) + '\n' + Folded(name);
+  return ToLower(key_path) + '\n' + ToLower(name);
 }
 
 std::vector<std::string> SubKeyNames(const RegistryKey& key) {
@@ -65,13 +60,13 @@ bool RemoveBelow(const WriteSet& set, RegistryKey& key, const std::string& path,
 
 }  // namespace
 
-void WriteSet::AddKey(const std::string& path) { keys_.insert(Folded(path)); }
+void WriteSet::AddKey(const std::string& path) { keys_.insert(ToLower(path)); }
 
 void WriteSet::AddValue(const std::string& key_path, const std::string& name) {
   values_.insert(ValueId(key_path, name));
 }
 
-bool WriteSet::HasKey(const std::string& path) const { return keys_.count(Folded(path)) != 0; }
+bool WriteSet::HasKey(const std::string& path) const { return keys_.count(ToLower(path)) != 0; }
 
 bool WriteSet::HasValue(const std::string& key_path, const std::string& name) const {
   return values_.count(ValueId(key_path, name)) != 0;
@@ -108,12 +103,12 @@ void SaveKey::PrepareOrder(const std::vector<std::string>& names) {
   // values first in their present order, then the new ones.
   std::vector<std::string> wanted;
   for (const std::string& name : names) {
-    std::string f = Folded(name);
+    std::string f = ToLower(name);
     if (std::find(wanted.begin(), wanted.end(), f) == wanted.end()) wanted.push_back(f);
   }
   std::vector<std::string> in_place;
   for (const std::string& name : ValueNames(*key_)) {
-    std::string f = Folded(name);
+    std::string f = ToLower(name);
     if (std::find(wanted.begin(), wanted.end(), f) != wanted.end()) in_place.push_back(f);
   }
   for (const std::string& name : wanted) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <variant>
 
+#include "base/text.h"
 #include "config/registry_key.h"
 #include "config/save_tracker.h"
 #include "config/settings_table.h"
@@ -23,12 +24,6 @@ constexpr char kSep = platform::kPathSeparator;
 // Security subkeys of a virtual server.
 constexpr char kAccessKey[] = "Access";
 constexpr char kAuthenticationKey[] = "Authentication";
-
-std::string TrimTrailing(std::string text, char c) {
-  size_t end = text.find_last_not_of(c);
-  text.erase(end == std::string::npos ? 0 : end + 1);
-  return text;
-}
 
 // One value into `member` of `target`, `def` giving what a missing or
 // unreadable value loads as.
@@ -145,8 +140,8 @@ void LoadLists(std::span<const SettingList<Record>> lists, const RegistryKey& pa
     NamePairList rows = ReadValues(key, list.data_first);
     if (list.trim) {
       for (NamePair& row : rows) {
-        row.first = TrimTrailing(std::move(row.first), '/');
-        row.second = TrimTrailing(std::move(row.second), kSep);
+        row.first = TrimTrailing(row.first, '/');
+        row.second = TrimTrailing(row.second, kSep);
       }
     }
     target->*list.member = std::move(rows);
@@ -261,7 +256,7 @@ bool LoadVirtualServer(VirtualServerConfig* target, RegistryKey& key,
   ApplyVirtualServerDefaults(&def, install_dir);
   LoadFields(VirtualServerFields(), key, flavor, def, target);
   // Paths below the document root are joined with a separator of their own.
-  target->doc_root = TrimTrailing(std::move(target->doc_root), kSep);
+  target->doc_root = TrimTrailing(target->doc_root, kSep);
   LoadLists(VirtualServerLists(), key, def, target);
   {
     RegistryKey authentication(key, kAuthenticationKey, true);

@@ -31,17 +31,6 @@ int FindHeader(std::string_view name) {
   return -1;
 }
 
-int32_t MethodCodeOf(std::string_view word) {
-  if (word == "GET") return kMethodGet;
-  if (word == "HEAD") return kMethodHead;
-  if (word == "POST") return kMethodPost;
-  if (word == "PUT") return kMethodPut;
-  if (word == "DELETE") return kMethodDelete;
-  if (word == "OPTIONS") return kMethodOptions;
-  if (word == "TRACE") return kMethodTrace;
-  return kMethodUnknown;
-}
-
 const std::string* HttpMessage::Get(int index) const {
   if (index < 0 || index >= kHeaderCount || !headers_[index]) return nullptr;
   return &*headers_[index];

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/http_method.h"
 #include "engine/core/message_body.h"
 
 namespace brisvane {
@@ -32,12 +33,6 @@ const char* HeaderName(int index);
 // Index of a header name (ignoring case), or -1 for an unknown name.
 int FindHeader(std::string_view name);
 
-// Method codes.
-enum MethodCode : int32_t {
-  kMethodUnknown = -1, kMethodOptions = 1, kMethodGet = 2, kMethodHead = 3, kMethodPost = 4,
-  kMethodPut = 5, kMethodDelete = 6, kMethodTrace = 7
-};
-int32_t MethodCodeOf(std::string_view word);
 
 // Versions are major * 256 + minor; 9 stands for HTTP/0.9.
 inline constexpr uint32_t kHttp09 = 9;

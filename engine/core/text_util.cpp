@@ -24,14 +24,6 @@ int HexValue(char c) {
   return 0;
 }
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 }  // namespace
 
 void DecodePercentInPlace(std::string& text) {
@@ -104,45 +96,6 @@ std::string Base64Encode(std::string_view bytes) {
     out += n > 2 ? kBase64Alphabet[bits & 63] : '=';
   }
   return out;
-}
-
-std::string ToLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-std::string ToUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = UpperAscii(c);
-  return out;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-std::string TrimLeading(std::string_view text, char c) {
-  const size_t start = text.find_first_not_of(c);
-  return start == std::string_view::npos ? std::string()
-                                         : std::string(text.substr(start));
-}
-
-std::string TrimTrailing(std::string_view text, char c) {
-  const size_t last = text.find_last_not_of(c);
-  return last == std::string_view::npos ? std::string()
-                                        : std::string(text.substr(0, last + 1));
-}
-
-std::string TrimBoth(std::string_view text, char c) {
-  const size_t start = text.find_first_not_of(c);
-  if (start == std::string_view::npos) return std::string();
-  const size_t last = text.find_last_not_of(c);
-  return std::string(text.substr(start, last - start + 1));
 }
 
 }  // namespace brisvane

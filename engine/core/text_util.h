@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace brisvane {
 
 inline constexpr char kBase64Alphabet[] =
@@ -29,15 +31,5 @@ std::string EscapeForUrl(std::string_view text);
 std::string Base64Decode(std::string_view text);
 // Padded output, the inverse of Base64Decode for well-formed input.
 std::string Base64Encode(std::string_view bytes);
-
-// ASCII letters only; bytes >= 0x80 are left alone.
-std::string ToLower(std::string_view text);
-std::string ToUpper(std::string_view text);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
-// Remove the leading / trailing / both runs of `c`.
-std::string TrimLeading(std::string_view text, char c);
-std::string TrimTrailing(std::string_view text, char c);
-std::string TrimBoth(std::string_view text, char c);
 
 }  // namespace brisvane
