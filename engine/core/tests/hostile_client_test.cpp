@@ -144,5 +144,73 @@ TEST_F(HeadTest, NoBodyOnAnyPathOfAKeptConnection) {
   EXPECT_FALSE(c.socket().WaitReadable(200));
 }
 
+class ForgedLogTest : public TestServer {
+ protected:
+  void Configure(ServerSettings& s) override {
+    VirtualServerConfig& vs = s.virtual_servers[0];
+    vs.security_type = 2;
+    vs.realms = {{"Staff", "", {{"ann lee", "pw"}, {"alice", "wonder"}}, {}}};
+    vs.access_entries = {Entry("/private", "Staff",
+                               {{MethodBit(kMethodGet), PrincipalKind::kUser, "ann lee"},
+                                {MethodBit(kMethodGet), PrincipalKind::kUser, "alice"}})};
+  }
+  // Sends one request and waits for its access line.
+  int Request(const std::string& raw) {
+    Response r = Get(raw);
+    ++requests_;
+    EXPECT_TRUE(WaitUntil([&] { return LogLines(settings().access_log_file_name).size() >= requests_; })) << raw;
+    return r.code;
+  }
+  size_t requests_ = 0;
+};
+
+TEST_F(ForgedLogTest, ClientTextCannotForgeLinesOrFields) {
+  WriteFile("page.html", "x");
+  WriteFile("private/doc.txt", "x");
+  StartServer();
+  const std::string doc = "GET /private/doc.txt HTTP/1.0\r\n";
+  EXPECT_EQ(Request(doc + Basic("evil - [01/Jan/2000:00:00:00 +0000]\r\n10.9.9.9 x:pw") + "\r\n"), 401);
+  EXPECT_EQ(Request(doc + Basic("ann lee:pw") + "\r\n"), 200);
+  EXPECT_EQ(Request(doc + Basic("alice:wrong") + "\r\n"), 401);
+  EXPECT_EQ(Request(doc + Basic(std::string("alice:wonder\0", 13)) + "\r\n"), 401);
+  EXPECT_EQ(Request("GET /missing%0d%0a10.9.9.9%20[forged]%1b HTTP/1.0\r\n\r\n"), 404);
+  EXPECT_EQ(Request("GET /page.html HTTP/1.0\r\nAuthorization: Digest a\x1b[2Jb\xff\r\n\r\n"), 200);
+
+  // One line per request, and the user field names only a user who proved it.
+  std::vector<std::string> users;
+  const std::regex access(R"(127\.0\.0\.1 localhost (\S+) \[[^\]]+\] "[^"]*" \d{3} \S+ "[^"]*" "[^"]*")");
+  for (const auto& line : LogLines(settings().access_log_file_name)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, access)) << line;
+    users.push_back(m[1]);
+  }
+  EXPECT_EQ(users, (std::vector<std::string>{"-", "ann\\x20lee", "-", "-", "-", "-"}));
+
+  // Every error and trace line starts as the server writes it, and the
+  // client's bytes are there, written out.
+  engine().Flush();
+  bool path = false, digest = false;
+  for (const auto& line : LogLines(settings().error_log_file_name)) {
+    EXPECT_TRUE(line.rfind("127.0.0.1 [", 0) == 0 || line.rfind("LOCAL SYSTEM ERROR  [", 0) == 0) << line;
+    path |= line.find("missing\\x0d\\x0a10.9.9.9 [forged]\\x1b\" - ") != std::string::npos;
+  }
+  for (const auto& line : LogLines(settings().trace_log_file_name)) {
+    EXPECT_TRUE(line.rfind("127.0.0.1 [", 0) == 0 || line.rfind("No Request Data [", 0) == 0) << line;
+    digest |= line.find("Digest: a\\x1b[2Jb\\xff") != std::string::npos;
+  }
+  EXPECT_TRUE(path);
+  EXPECT_TRUE(digest);
+  for (const std::string& file : {settings().access_log_file_name, settings().error_log_file_name,
+                                  settings().trace_log_file_name}) {
+    std::string text = ReadWhole(file);
+    for (size_t i = 0; i < text.size(); ++i) {
+      auto c = static_cast<unsigned char>(text[i]);
+      bool line_end = (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ||
+                      (c == '\n' && i > 0 && text[i - 1] == '\r');
+      ASSERT_TRUE(line_end || (c >= 32 && c <= 126)) << file << " byte " << i << " is " << int(c);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brisvane::testing
