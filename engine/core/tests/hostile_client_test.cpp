@@ -173,7 +173,9 @@ TEST_F(ForgedLogTest, ClientTextCannotForgeLinesOrFields) {
   EXPECT_EQ(Request(doc + Basic("ann lee:pw") + "\r\n"), 200);
   EXPECT_EQ(Request(doc + Basic("alice:wrong") + "\r\n"), 401);
   EXPECT_EQ(Request(doc + Basic(std::string("alice:wonder\0", 13)) + "\r\n"), 401);
-  EXPECT_EQ(Request("GET /missing%0d%0a10.9.9.9%20[forged]%1b HTTP/1.0\r\n\r\n"), 404);
+  // Not found, or (Windows) not a valid name: either way an "Error reading" line.
+  int missing = Request("GET /missing%0d%0a10.9.9.9%20[forged]%1b HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(missing == 404 || missing == 500) << missing;
   EXPECT_EQ(Request("GET /page.html HTTP/1.0\r\nAuthorization: Digest a\x1b[2Jb\xff\r\n\r\n"), 200);
 
   // One line per request, and the user field names only a user who proved it.
