@@ -23,6 +23,9 @@ void TakeBasicCredentials(std::string_view encoded, RequestContext& ctx) {
   RequestAuth& auth = ctx.auth;
   auth.auth_type = "Basic";
   std::string decoded = Base64Decode(encoded);
+  // A NUL would cut the name or password wherever it is read as a C string
+  // (a script's environment, the registry): such credentials prove nothing.
+  if (decoded.find('\0') != std::string::npos) return;
   size_t colon = decoded.find(':');
   auth.user = decoded.substr(0, colon);
   auth.password = colon == std::string::npos ? std::string() : decoded.substr(colon + 1);

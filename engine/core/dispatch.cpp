@@ -91,16 +91,74 @@ bool ScriptGuard(Engine& engine, RequestContext& ctx) {
   return true;
 }
 
-int Redirect(RequestContext& ctx) {
+// The query as it goes after "?" in a Location: its "&" and "=" keep their
+// meaning, its unsafe bytes do not pass raw.
+std::string QuerySuffix(const std::string& query) {
+  return query.empty() ? std::string() : "?" + EscapeUrlUnsafeBytes(query);
+}
+
+// A configured target is a URL already: its path part is escaped as the
+// old targets always were, and a query in it keeps its "?" and "&".
+std::string EscapeConfiguredTarget(const std::string& target) {
+  size_t q = target.find('?');
+  std::string url = EscapeForUrl(target.substr(0, q));
+  if (q != std::string::npos) url += EscapeUrlUnsafeBytes(target.substr(q));
+  return url;
+}
+
+// The "URL=" value of the "[InternetShortcut]" section of a ".url" file, or
+// "" when it has none. Lines end at CR or LF alone too, so no line break can
+// hide inside the value.
+std::string InternetShortcutUrl(std::string_view text) {
+  bool in_section = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line = TrimBoth(TrimBoth(text.substr(pos, end - pos), '\t'), ' ');
+    pos = end + 1;
+    if (!line.empty() && line.front() == '[') {
+      in_section = EqualsIgnoreCase(line, "[InternetShortcut]");
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (!in_section || eq == std::string::npos) continue;
+    if (!EqualsIgnoreCase(TrimBoth(std::string_view(line).substr(0, eq), ' '), "URL")) continue;
+    return TrimBoth(std::string_view(line).substr(eq + 1), ' ');
+  }
+  return std::string();
+}
+
+// Shortcut files are small; a larger one is not read at all.
+constexpr size_t kMaxShortcutSize = 65536;
+
+// A ".url" document sends the client to the URL it holds; its own path on
+// disk is never shown.
+int RedirectByShortcut(Engine& engine, RequestContext& ctx) {
   HttpMessage& resp = ctx.response;
-  std::string target = resp.physical_path;
+  if (resp.body.kind() != MessageBody::kExistingFile) resp.body.UseExistingFile(resp.physical_path);
+  std::string text;
+  std::string url;
+  if (resp.body.ReadInline(&text, kMaxShortcutSize)) url = InternetShortcutUrl(text);
+  if (url.empty()) {
+    RespondError(ctx, 500);
+    engine.logs().Error("No URL in Internet Shortcut \"" + resp.physical_path + "\"", &ctx);
+    return kStageStop;
+  }
   RespondError(ctx, 302);
   resp.Clear(kHdrContentType);
-  // The path is escaped; a query keeps its "?" and "&" so that it still
-  // reads as a query at the target.
-  size_t q = target.find('?');
-  std::string location = EscapeForUrl(target.substr(0, q));
-  if (q != std::string::npos) location += target.substr(q);
+  resp.Set(kHdrLocation, EscapeUrlUnsafeBytes(url));
+  return kStageDone;
+}
+
+// The physical path of a redirection already holds the escaped target
+// (see ResolvePath and the directory redirect).
+int Redirect(Engine& engine, RequestContext& ctx) {
+  HttpMessage& resp = ctx.response;
+  if (resp.map_kind != kMapRedirection) return RedirectByShortcut(engine, ctx);
+  std::string location = resp.physical_path;
+  RespondError(ctx, 302);
+  resp.Clear(kHdrContentType);
   resp.Set(kHdrLocation, location);
   return kStageDone;
 }
@@ -134,7 +192,7 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
   }
   if (resp.map_kind == kMapRedirection) {
     resp.Set(kHdrContentType, "wwwserver/redirection");
-    if (!req.query.empty()) resp.physical_path += "?" + req.query;
+    resp.physical_path += QuerySuffix(req.query);
     return kStageDone;
   }
   ToPlatformSeparators(resp.physical_path);
@@ -191,9 +249,7 @@ int MapHandlerType(Engine& engine, const EngineSnapshot& snap, const VirtualServ
         target.push_back(':');
         target.append(std::to_string(snap.settings.port));
       }
-      target += req.path + "/";
-      if (!req.query.empty()) target += "?" + req.query;
-      resp.physical_path = target;
+      resp.physical_path = EscapeUrlUnsafeBytes(target) + EscapeForUrl(req.path + "/") + QuerySuffix(req.query);
       resp.map_kind = kMapRedirection;
       resp.Set(kHdrContentType, "wwwserver/redirection");
       return kStageDone;
@@ -247,7 +303,7 @@ int RunHandler(Engine& engine, RequestContext& ctx) {
     RespondError(ctx, 501, "This version does not handle proxy requests");
     return kStageStop;
   }
-  if (type == "wwwserver/redirection") return Redirect(ctx);
+  if (type == "wwwserver/redirection") return Redirect(engine, ctx);
   if (type == "wwwserver/stats") return ServeStatisticsPage(engine, ctx);
   return ServeStaticDocument(engine, ctx);
 }
@@ -332,6 +388,12 @@ void ResolvePath(const EngineSnapshot&, const VirtualServerRuntime& vs, RequestC
       resp.physical_path = target;
     }
   }
+  if (kind == kMapRedirection) {
+    // The client's part of the target is a decoded path: every byte of it
+    // that means something in a URL, or could end the header, is escaped.
+    std::string configured = resp.physical_path.substr(0, resp.physical_path.size() - (url.size() - best));
+    resp.physical_path = EscapeConfiguredTarget(configured) + EscapeForUrl(url.substr(best));
+  }
   if (best == 0) {
     resp.physical_path = c.doc_root + url;
     ToPlatformSeparators(resp.physical_path);
@@ -400,7 +462,9 @@ bool Admit(Engine& engine, RequestContext& ctx) {
   return true;
 }
 
-bool ProcessRequest(Engine& engine, RequestContext& ctx) {
+namespace {
+
+bool RunPipeline(Engine& engine, RequestContext& ctx) {
   if (!ctx.request.parsed) return false;
   if (!Admit(engine, ctx)) return true;
   if (const char* refusal = UrlRefusal(ctx.request.path)) {
@@ -424,6 +488,16 @@ bool ProcessRequest(Engine& engine, RequestContext& ctx) {
   }
   ctx.virtual_server = vs;
   Dispatch(engine, snap, *vs, ctx);
+  return true;
+}
+
+}  // namespace
+
+bool ProcessRequest(Engine& engine, RequestContext& ctx) {
+  if (!RunPipeline(engine, ctx)) return false;
+  // Whatever answered, refusals included: a body after HEAD would be read
+  // as the start of the next response on a kept connection.
+  DropBodyForHead(ctx);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/core/response_writer.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "engine/core/engine.h"
 #include "engine/core/static_document.h"
@@ -10,15 +11,21 @@
 namespace brisvane {
 namespace {
 
+using namespace std::string_view_literals;
+
 // Bodies up to this size travel in the same write as the head, so a
 // keep-alive client never waits on a delayed acknowledgement.
 constexpr size_t kInlineBodyLimit = 16384;
 
-void AppendHeader(std::string* out, const char* name, const std::string& value) {
+// Text up to its first CR, LF or NUL: whatever produced a header or the
+// status text, it cannot end the line early and start one of its own.
+std::string_view OneLine(std::string_view text) { return text.substr(0, text.find_first_of("\r\n\0"sv)); }
+
+void AppendHeader(std::string* out, std::string_view name, std::string_view value) {
   // A header line is formatted into at most 1024 bytes; longer values are
   // cut, and the line still ends with its line end.
   size_t room = 1024 - 1 - 2 - 2;
-  std::string line = std::string(name) + ": " + value;
+  std::string line = std::string(OneLine(name)) + ": " + std::string(OneLine(value));
   if (line.size() > room) line.resize(room);
   out->append(line);
   out->append("\r\n");
@@ -32,7 +39,7 @@ std::string FormatResponseHead(const HttpMessage& r) {
   char status[256];
   std::snprintf(status, sizeof status, "HTTP/%1d.%1d %d %s", static_cast<int>(r.version / 256),
                 static_cast<int>(r.version % 256), r.status_code,
-                r.status_text ? r.status_text->c_str() : "");
+                std::string(OneLine(r.status_text ? *r.status_text : std::string())).c_str());
   out.append(status);  // at most 255 characters; longer texts are cut
   out.append("\r\n");
   for (int i = 0; i < kHeaderCount; ++i)
@@ -75,7 +82,10 @@ void FinishResponse(Engine& engine, RequestContext& ctx) {
       resp.GetNumber(kHdrContentLength) != 0 && !engine.overloaded())
     resp.Set(kHdrConnection, "Keep-Alive");
   if (resp.version >= kHttp11 && engine.overloaded()) resp.Set(kHdrConnection, "close");
-  if (req.method == kMethodHead && !resp.raw) resp.body.Reset();
+}
+
+void DropBodyForHead(RequestContext& ctx) {
+  if (ctx.request.method == kMethodHead && !ctx.response.raw) ctx.response.body.Reset();
 }
 
 }  // namespace brisvane

@@ -1,5 +1,6 @@
-// Putting a response on the wire, and the finishing step that runs after
-// every handler (server-side includes, byte ranges, keep-alive, HEAD).
+// Putting a response on the wire, the finishing step that runs after every
+// handler (server-side includes, byte ranges, keep-alive), and the HEAD rule
+// that holds for every response.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@ namespace brisvane {
 
 class Engine;
 
-// Status line and header block exactly as they go out.
+// Status line and header block exactly as they go out. A status text,
+// header name or value ends at its first CR, LF or NUL.
 std::string FormatResponseHead(const HttpMessage& response);
 
 // Writes the whole response; false when a send fails or a file body
@@ -20,5 +22,9 @@ std::string FormatResponseHead(const HttpMessage& response);
 bool WriteResponse(HttpMessage& response, Socket& socket, uint64_t* body_bytes);
 
 void FinishResponse(Engine& engine, RequestContext& ctx);
+
+// A response to HEAD has no body, whatever produced it; its headers,
+// "Content-Length" included, stay. A script's raw response is left alone.
+void DropBodyForHead(RequestContext& ctx);
 
 }  // namespace brisvane

@@ -24,6 +24,15 @@ int HexValue(char c) {
   return 0;
 }
 
+bool IsUnsafeUrlByte(unsigned char c) { return c < 0x21 || c > 0x7E; }
+
+void AppendPercentEscape(std::string* out, unsigned char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out->push_back('%');
+  out->push_back(kHex[c >> 4]);
+  out->push_back(kHex[c & 0xF]);
+}
+
 }  // namespace
 
 void DecodePercentInPlace(std::string& text) {
@@ -44,18 +53,27 @@ void DecodePercentInPlace(std::string& text) {
 }
 
 std::string EscapeForUrl(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    if (c == '%' || c == ' ' || c == '?' || c == '+' || c == '&') {
-      const auto u = static_cast<unsigned char>(c);
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 0xF];
-    } else {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '%' || c == '?' || c == '+' || c == '&' || IsUnsafeUrlByte(u))
+      AppendPercentEscape(&out, u);
+    else
       out += c;
-    }
+  }
+  return out;
+}
+
+std::string EscapeUrlUnsafeBytes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (IsUnsafeUrlByte(u))
+      AppendPercentEscape(&out, u);
+    else
+      out += c;
   }
   return out;
 }

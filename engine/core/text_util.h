@@ -19,9 +19,15 @@ inline constexpr char kBase64Alphabet[] =
 // by fewer than two characters is kept as it is, with what follows it.
 void DecodePercentInPlace(std::string& text);
 
-// Replaces each of "%", " ", "?", "+" and "&" by "%" and two lower-case hex
-// digits; all other bytes are copied unchanged.
+// Replaces each of "%", " ", "?", "+" and "&", and every byte below 0x21 or
+// above 0x7E, by "%" and two lower-case hex digits; all other bytes are
+// copied unchanged. For a path: a decoded "?" stays part of the name.
 std::string EscapeForUrl(std::string_view text);
+
+// Escapes only the bytes below 0x21 or above 0x7E, for text that already is
+// a URL or a query: its "%", "?" and "&" keep their meaning, but no line
+// break, control byte or 8-bit byte passes.
+std::string EscapeUrlUnsafeBytes(std::string_view text);
 
 // Decodes four characters at a time into three bytes, or into one byte when
 // the group's third character is "=" and two when its fourth is. Characters

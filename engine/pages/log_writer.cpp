@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "config/server_settings.h"
 #include "engine/core/http_date.h"
@@ -138,28 +139,55 @@ void EngineLogs::Flush() {
 
 namespace {
 
-// Quoted fields must not let a client forge the line's layout.
-void AppendQuoted(std::string* out, const std::string* value) {
-  out->push_back('"');
-  if (value) {
-    for (unsigned char c : *value) {
-      if (c == '"' || c == '\\') {
-        out->push_back('\\');
-        out->push_back(static_cast<char>(c));
-      } else if (c < 32 || c > 126) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        out->append(hex);
-      } else {
-        out->push_back(static_cast<char>(c));
-      }
+void AppendHexEscape(std::string* out, unsigned char c) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "\\x%02x", c);
+  out->append(hex);
+}
+
+// Fields must not let a client forge the line's layout: a quote or a
+// backslash is written after a backslash, and a byte outside the printable
+// range (the blank too, in a field that blanks delimit) as "\xhh".
+void AppendEscaped(std::string* out, std::string_view value, bool blank_ends_field) {
+  for (unsigned char c : value) {
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c < 32 || c > 126 || (c == ' ' && blank_ends_field)) {
+      AppendHexEscape(out, c);
+    } else {
+      out->push_back(static_cast<char>(c));
     }
   }
+}
+
+void AppendQuoted(std::string* out, const std::string* value) {
+  out->push_back('"');
+  if (value) AppendEscaped(out, *value, false);
   out->push_back('"');
 }
 
-const std::string& Client(const RequestContext& ctx) {
-  return ctx.request.remote_host.empty() ? ctx.request.remote_address : ctx.request.remote_host;
+// Error and trace messages carry client text (paths, header values) among
+// the engine's own words and Windows paths: only the bytes that could end
+// the line or garble it are written out.
+std::string Printable(const std::string& message) {
+  std::string out;
+  out.reserve(message.size());
+  for (unsigned char c : message) {
+    if (c < 32 || c > 126)
+      AppendHexEscape(&out, c);
+    else
+      out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+// The name comes from a reverse look-up, which the client's network owns.
+std::string Client(const RequestContext& ctx) {
+  std::string out;
+  AppendEscaped(&out, ctx.request.remote_host.empty() ? ctx.request.remote_address : ctx.request.remote_host,
+                true);
+  return out;
 }
 
 }  // namespace
@@ -169,7 +197,11 @@ std::string EngineLogs::ComposeAccessLine(const RequestContext& ctx, const std::
   line.push_back(' ');
   line += ctx.virtual_server ? ctx.virtual_server->config().site_address : std::string("localhost");
   line.push_back(' ');
-  line += ctx.auth.user.empty() ? std::string("-") : ctx.auth.user;
+  // A name the client merely sent is not shown: only one it proved.
+  if (ctx.auth.authenticated && !ctx.auth.user.empty())
+    AppendEscaped(&line, ctx.auth.user, true);
+  else
+    line.push_back('-');
   line += " [" + stamp + "] ";
   AppendQuoted(&line, &ctx.request.request_line);
   line += " " + std::to_string(ctx.response.status_code) + " ";
@@ -195,25 +227,25 @@ std::string EngineLogs::ComposeErrorLine(const std::string& message, const Reque
   // Without a request the label keeps its trailing blank: two blanks
   // before the bracket.
   std::string line = ctx ? Client(*ctx) : std::string("LOCAL SYSTEM ERROR ");
-  line += " [" + stamp + "] " + message;
+  line += " [" + stamp + "] " + Printable(message);
   return line;
 }
 
 std::string EngineLogs::ComposeTraceLine(const std::string& message, const RequestContext* ctx,
                                          const std::string& stamp, uint32_t thread_id) {
   std::string line = ctx ? Client(*ctx) : std::string("No Request Data");
-  line += " [" + stamp + "] (" + std::to_string(thread_id) + ") " + message;
+  line += " [" + stamp + "] (" + std::to_string(thread_id) + ") " + Printable(message);
   return line;
 }
 
 void EngineLogs::Error(const std::string& message, const RequestContext* ctx) {
-  CallHook(message, 20);
+  if (Hooked(20)) CallHook(Printable(message), 20);
   if (!error_on_.load()) return;
   error_.Write(ComposeErrorLine(message, ctx, LogTimeStampNow()));
 }
 
 void EngineLogs::Trace(const std::string& message, const RequestContext* ctx) {
-  CallHook(message, 30);
+  if (Hooked(30)) CallHook(Printable(message), 30);
   if (!trace_on_.load()) return;
   trace_.Write(ComposeTraceLine(message, ctx, LogTimeStampNow(), platform::current_thread_id()));
 }

@@ -24,8 +24,11 @@ TEST(TextUtilTest, PercentDecodeAndEscape) {
 
   EXPECT_EQ(EscapeForUrl("a b&c"), "a%20b%26c");
   EXPECT_EQ(EscapeForUrl("% ?+&"), "%25%20%3f%2b%26");
-  EXPECT_EQ(EscapeForUrl("/x=y#~\xe9"), "/x=y#~\xe9");
-  EXPECT_EQ(Decoded(EscapeForUrl("100% a+b?&")), "100% a+b?&");
+  // Line breaks, control and 8-bit bytes never pass raw into a URL; the
+  // already-URL form keeps "%", "?" and "&".
+  EXPECT_EQ(EscapeForUrl("/x=y#~\r\n\x01\x7f\xe9"), "/x=y#~%0d%0a%01%7f%e9");
+  EXPECT_EQ(EscapeUrlUnsafeBytes("/a%20b?c=d&e\r\n \x7f\xff"), "/a%20b?c=d&e%0d%0a%20%7f%ff");
+  EXPECT_EQ(Decoded(EscapeForUrl("100% a+b?&\r\n\xe9")), "100% a+b?&\r\n\xe9");
 }
 
 TEST(TextUtilTest, Base64StandardVectors) {

@@ -39,6 +39,7 @@ TEST(LogLinesTest, AccessLine) {
 
   ctx.request.remote_host = "client.example";
   ctx.auth.user = "alice";
+  ctx.auth.authenticated = true;
   ctx.request.Set(kHdrReferer, "http://r.example/from");
   ctx.request.Set(kHdrUserAgent, "Agent/1.0 (x)");
   EXPECT_EQ(EngineLogs::ComposeAccessLine(ctx, kStamp),
@@ -50,7 +51,8 @@ TEST(LogLinesTest, AccessLine) {
   ctx.bytes_sent = 0;
   ctx.response.status_code = 304;
   ctx.request.remote_host.clear();
-  ctx.auth.user.clear();
+  ctx.auth.user = "alice";
+  ctx.auth.authenticated = false;  // a name sent, not proved
   ctx.request.request_line = "GET /a\"b\\c\x01\x7f\xe9 HTTP/1.0";
   ctx.request.Set(kHdrReferer, "x\" 200 99 \"");
   ctx.request.Set(kHdrUserAgent, "two\nlines\t");
@@ -58,6 +60,11 @@ TEST(LogLinesTest, AccessLine) {
             "10.0.0.5 localhost - [08/Dec/2026:15:04:05 +0000] "
             "\"GET /a\\\"b\\\\c\\x01\\x7f\\xe9 HTTP/1.0\" 304 - "
             "\"x\\\" 200 99 \\\"\" \"two\\x0alines\\x09\"");
+
+  // A proved name still cannot add a field.
+  ctx.auth.user = "ann lee\"";
+  ctx.auth.authenticated = true;
+  EXPECT_EQ(EngineLogs::ComposeAccessLine(ctx, kStamp).rfind("10.0.0.5 localhost ann\\x20lee\\\" [", 0), 0u);
 }
 
 TEST(LogLinesTest, ErrorAndTraceLines) {
@@ -72,6 +79,9 @@ TEST(LogLinesTest, ErrorAndTraceLines) {
             "client.example [08/Dec/2026:15:04:05 +0000] (4711) step");
   EXPECT_EQ(EngineLogs::ComposeTraceLine("Logs Initalized", nullptr, kStamp, 12),
             "No Request Data [08/Dec/2026:15:04:05 +0000] (12) Logs Initalized");
+  // Client text inside a message cannot end the line.
+  EXPECT_EQ(EngineLogs::ComposeErrorLine("Error reading \"C:\\a\r\nb\xe9\"", &ctx, kStamp),
+            "client.example [08/Dec/2026:15:04:05 +0000] Error reading \"C:\\a\\x0d\\x0ab\\xe9\"");
 }
 
 TEST(LogTimeStampTest, ZoneOffsetFromTheBias) {
