@@ -5,6 +5,8 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace platform {
 namespace detail {
@@ -21,9 +23,10 @@ MessageBoxHook g_hook;
 
 std::atomic<NoticePolicy> g_policy{NoticePolicy::kAutomatic};
 
+// The latest installed sink serves; when its owner leaves, the one before
+// serves again (two engines in one process).
 std::mutex g_sink_mutex;
-const void* g_sink_owner = nullptr;
-std::shared_ptr<NoticeLogSink> g_sink;
+std::vector<std::pair<const void*, std::shared_ptr<NoticeLogSink>>> g_sinks;
 
 // Texts whose box is on screen: a full disk met by every connection makes
 // one box, not one per connection.
@@ -73,14 +76,8 @@ bool has_interactive_desktop() {
 
 void set_notice_log_sink(const void* owner, NoticeLogSink sink) {
   std::lock_guard<std::mutex> lock(g_sink_mutex);
-  if (!sink) {
-    if (owner != g_sink_owner) return;
-    g_sink_owner = nullptr;
-    g_sink.reset();
-    return;
-  }
-  g_sink_owner = owner;
-  g_sink = std::make_shared<NoticeLogSink>(std::move(sink));
+  std::erase_if(g_sinks, [owner](const auto& entry) { return entry.first == owner; });
+  if (sink) g_sinks.emplace_back(owner, std::make_shared<NoticeLogSink>(std::move(sink)));
 }
 
 void notify_failure(const std::string& text, const std::string& caption, unsigned style) {
@@ -98,7 +95,7 @@ void notify_failure(const std::string& text, const std::string& caption, unsigne
   std::shared_ptr<NoticeLogSink> sink;
   {
     std::lock_guard<std::mutex> lock(g_sink_mutex);
-    sink = g_sink;
+    if (!g_sinks.empty()) sink = g_sinks.back().second;
   }
   // Outside the lock: the sink writes a log line, which may reach a hook.
   if (sink) (*sink)(text);

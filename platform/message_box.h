@@ -46,8 +46,8 @@ void set_notice_policy(NoticePolicy policy);
 bool has_interactive_desktop();
 
 // Where notices go when no box can be shown: the engine's error log. The
-// sink belongs to `owner`; clearing (an empty sink) takes effect only for
-// the owner that installed it.
+// sink belongs to `owner`; an empty sink removes only that owner's. The
+// latest sink serves, and the one before serves again once it is removed.
 using NoticeLogSink = std::function<void(const std::string& text)>;
 void set_notice_log_sink(const void* owner, NoticeLogSink sink);
 
