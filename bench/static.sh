@@ -68,6 +68,7 @@ done
 # ---------------------------------------------------------------- build
 bash tools/deps.sh native || exit 1
 build=$repo/build/bench-release
+mkdir -p "$repo/build"  # the build log sits beside the build folder, even on a fresh clone
 log "Building Brisvane (Release) in $build"
 if ! { timeout 1800 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISVANE_TESTS=OFF &&
        timeout 1800 cmake --build "$build" -j "$(nproc)"; } >"$build.log" 2>&1; then

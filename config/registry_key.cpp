@@ -165,7 +165,7 @@ bool RegistryKey::DeleteTree() {
       char text[64];
       std::snprintf(text, sizeof text, "Error with key #%d; code %d", static_cast<int>(i),
                     static_cast<int>(rc));
-      platform::message_box(text, "RegistryKey::DeleteTree()", platform::kMbOk);
+      platform::notify_failure(text, "RegistryKey::DeleteTree()", platform::kMbOk);
       last_ok = false;
       continue;
     }

@@ -37,7 +37,6 @@ void Sleep(long ms) {
 
 int RunApplication(ServerInstance* engine, const sigset_t& set) {
   engine->Start();
-  bool paused = false;
   while (true) {
     int sig = WaitSignal(set, 2000);
     if (sig == 0) {
@@ -48,7 +47,7 @@ int RunApplication(ServerInstance* engine, const sigset_t& set) {
     } else if (sig == SIGHUP) {
       engine->Flush();
     } else if (sig == SIGUSR1) {
-      paused = paused ? !engine->Resume() : engine->Pause();
+      brisvane::TogglePause(engine);
     }
   }
 }
@@ -83,7 +82,11 @@ int main(int argc, char** argv) {
   int exit_code = 0;
   auto start = brisvane::StartHost(binding, command_line, &exit_code);
   if (!start) return exit_code;
-  if (start->command_line.mode == brisvane::HostMode::kService) return RunService(start->engine, set);
+  if (start->command_line.mode == brisvane::HostMode::kService) {
+    // A service manager shows no boxes: failures go to the logs.
+    platform::set_notice_policy(platform::NoticePolicy::kNoDesktop);
+    return RunService(start->engine, set);
+  }
   start->engine->SetLogHook(PrintLine, 30, 0);
   return RunApplication(start->engine, set);
 }

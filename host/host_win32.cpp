@@ -164,7 +164,12 @@ int main() {
   if (!start) return exit_code;
   if (start->command_line.mode == brisvane::HostMode::kService) {
     int id = platform::platform_id();
-    if (id == 2) return RunNtService();
+    if (id == 2) {
+      // No desktop under the service control manager: failures go to the
+      // logs. The engine's own copy learns the same from its window station.
+      platform::set_notice_policy(platform::NoticePolicy::kNoDesktop);
+      return RunNtService();
+    }
     if (id == 1) {
       if (!RegisterConsumerService()) return 0;
     } else {

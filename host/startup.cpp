@@ -31,4 +31,10 @@ std::optional<HostStart> StartHost(EngineBinding& binding, const std::string& co
   }
 }
 
+bool TogglePause(ServerInstance* engine) {
+  ServerInfo info{};
+  engine->GetInfo(&info);
+  return info.state == kStatePaused ? engine->Resume() : engine->Pause();
+}
+
 }  // namespace brisvane

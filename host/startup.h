@@ -23,4 +23,10 @@ struct HostStart {
 std::optional<HostStart> StartHost(EngineBinding& binding, const std::string& command_line,
                                    int* exit_code);
 
+// The pause command (SIGUSR1 on POSIX): resumes a paused engine, pauses a
+// running one. The engine is asked for its state each time, since a reload
+// (SIGHUP or the flush event) resumes it behind the host's back. True when
+// the engine changed state.
+bool TogglePause(ServerInstance* engine);
+
 }  // namespace brisvane

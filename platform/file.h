@@ -81,7 +81,9 @@ bool list_directory(const std::string& path, std::vector<DirEntry>* entries);
 // The system's directory for temporary files, with a trailing separator.
 bool temp_directory(std::string* dir);
 // Creates a new empty file with a unique name "<prefix>XXXX.TMP" in `dir`
-// and returns its path.
+// and returns its path: three characters of the prefix, then four hex
+// digits on Windows, six random characters on POSIX. Only the creating
+// user may read or write it (mode 0600 on POSIX).
 bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path);
 
 }  // namespace platform

@@ -22,6 +22,11 @@ std::string executable_directory();
 // 1 for the consumer line of Windows, 2 for the NT line. POSIX reports 2.
 int platform_id();
 
+// The operating system as the start-up trace names it: "Windows NT/2000"
+// or "Windows 95/98" on Windows, the kernel's name and release (major and
+// minor) on POSIX, for example "Linux 6.1".
+std::string system_name();
+
 // Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
 uint32_t tick_count();
 void sleep_ms(uint32_t ms);

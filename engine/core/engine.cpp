@@ -7,6 +7,7 @@
 #include "config/server_settings.h"
 #include "engine/core/connection_pool.h"
 #include "engine/core/socket.h"
+#include "platform/message_box.h"
 #include "platform/system.h"
 
 namespace brisvane {
@@ -19,10 +20,13 @@ Engine::Engine() {
     platform::enable_privilege("SeRestorePrivilege");
   }
   platform::com_initialize();
+  // Failures met on connection threads where no box can be shown.
+  platform::set_notice_log_sink(this, [this](const std::string& text) { logs_.Error(text, nullptr); });
 }
 
 Engine::~Engine() {
   if (pool_) Stop();  // the host should have stopped us; never leave threads behind
+  platform::set_notice_log_sink(this, nullptr);
   if (flush_event_) platform::event_close(flush_event_);
   platform::com_uninitialize();
 }
@@ -48,6 +52,8 @@ void Engine::PublishSnapshot(std::shared_ptr<const EngineSnapshot> next) {
 bool Engine::Start() {
   if (state_.load() != kStateStopped) return true;
   state_ = kStateStarting;
+  // Stop gave the event up; a restarted engine listens again.
+  if (!flush_event_) flush_event_ = platform::event_create(kFlushEventName);
   auto next = std::make_shared<EngineSnapshot>();
   if (!LoadSettings(&next->settings, profile_)) {
     logs_.Error("Fatal error reading from registry, process may have insufficient access", nullptr);
@@ -65,8 +71,7 @@ bool Engine::Start() {
   char line[512];
   std::snprintf(line, sizeof line, "TCP/IP Stack: %s (%d.%d; %d.%d) running on %s",
                 info.description.c_str(), info.version >> 8, info.version & 0xFF,
-                info.high_version >> 8, info.high_version & 0xFF,
-                nt_ ? "Windows NT/2000" : "Windows 95/98");
+                info.high_version >> 8, info.high_version & 0xFF, platform::system_name().c_str());
   logs_.Trace(line, nullptr);
 
   if (s.virtual_servers.empty())
@@ -101,6 +106,12 @@ bool Engine::Stop() {
   if (pool_) {
     pool_->Stop();
     pool_.reset();
+  }
+  // Nothing is left to reload; closing also removes the event's file on
+  // POSIX, where the system would otherwise keep it.
+  if (flush_event_) {
+    platform::event_close(flush_event_);
+    flush_event_ = 0;
   }
   state_ = kStateStopped;
   return true;

@@ -55,7 +55,7 @@ bool MessageBody::MakeTemporary(bool reset_first) {
   if (!platform::temp_directory(&dir) || dir.size() >= 260) dir = FallbackTempDirectory();
   std::string path;
   if (!platform::temp_file_name(dir, "BSV", &path)) {
-    platform::message_box("Unable to open temporary file", "Critical Error", platform::kMbIconError);
+    platform::notify_failure("Unable to open temporary file", "Critical Error", platform::kMbIconError);
     return false;
   }
   kind_ = kTemporaryFile;

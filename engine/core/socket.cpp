@@ -345,7 +345,7 @@ void ShowFatalSocketError(const char* message, platform::os_error code) {
   char text[256];
   std::snprintf(text, sizeof text, "Windows Socket error %d: %s", static_cast<int>(code), message);
   platform::message_beep();
-  platform::message_box(text, "Fatal Error", platform::kMbOk);
+  platform::notify_failure(text, "Fatal Error", platform::kMbOk);
 }
 
 }  // namespace brisvane

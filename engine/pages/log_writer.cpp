@@ -117,7 +117,7 @@ void EngineLogs::Open(const ServerSettings& s) {
     item.on->store(item.mask != 0);
     if (item.mask != 0) {
       if (!item.file->Open(*item.path))
-        platform::message_box(item.text, "Error", platform::kMbIconError);
+        platform::notify_failure(item.text, "Error", platform::kMbIconError);
     } else {
       item.file->Close();
     }

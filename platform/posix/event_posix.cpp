@@ -1,7 +1,9 @@
 // Named events on POSIX: a one-byte file, '1' when signalled, in /dev/shm
 // (or /tmp). The file name carries a hash of the registry file's path, so
-// that the events of two installations, or of two test runs, stay apart;
-// the file is world-writable, as the Windows event has no access list.
+// that the events of two installations, or of two test runs, stay apart.
+// Whoever may write the registry file may signal its events: the file takes
+// the registry file's owner and mode, and the handle that made the file
+// removes it when it is closed.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +12,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
+#include "platform/error.h"
 #include "platform/event.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/event_file.h"
@@ -82,6 +87,40 @@ int open_existing(const std::string& path) {
   return fd;
 }
 
+
+// Owner and mode that an event file must have: the registry file's, or
+// the process's own with 0600 while there is no registry file yet.
+struct EventAccess {
+  uid_t uid;
+  gid_t gid;
+  mode_t mode;
+};
+
+EventAccess wanted_access() {
+  struct stat st {};
+  if (::stat(absolute_registry_path().c_str(), &st) == 0)
+    return {st.st_uid, st.st_gid, static_cast<mode_t>(st.st_mode & 0666)};
+  return {::geteuid(), ::getegid(), 0600};
+}
+
+// Gives the file the wanted owner and mode as far as this process may; a
+// file of another owner is accepted only when it already has them, since
+// anyone may have placed it in the shared directory.
+bool take_access(int fd, const EventAccess& want) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_uid != ::geteuid()) return st.st_uid == want.uid && (st.st_mode & 07777 & ~want.mode) == 0;
+  if (st.st_uid != want.uid || st.st_gid != want.gid) {
+    // Only root may give a file away; a group it belongs to is the next best.
+    if (::fchown(fd, want.uid, want.gid) != 0) (void)!::fchown(fd, static_cast<uid_t>(-1), want.gid);
+  }
+  return ::fchmod(fd, want.mode) == 0;
+}
+
+// Handles whose event file this process made, with that file's path.
+std::mutex g_made_mu;
+std::set<std::pair<int, std::string>> g_made;
+
 }  // namespace
 
 namespace posix {
@@ -99,31 +138,45 @@ std::string event_file_path(const std::string& name) {
 
 EventHandle event_create(const std::string& name) {
   std::string path = posix::event_file_path(name);
+  const EventAccess want = wanted_access();
   int fd = open_existing(path);
-  if (fd >= 0) return to_handle(fd);
+  if (fd >= 0) {
+    if (take_access(fd, want)) return to_handle(fd);
+    ::close(fd);
+    set_last_error(err::kAccessDenied);
+    return 0;
+  }
   if (errno != ENOENT) {
     posix::set_last_from_errno();
     return 0;
   }
-  // The file appears whole, already holding its state, by linking a
-  // private one into place: an opener never meets it half made, and a
-  // signal given in between is never overwritten.
+  // The file appears whole, already holding its state and access, by
+  // linking a private one into place: an opener never meets it half made,
+  // and a signal given in between is never overwritten.
   std::string temp = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(current_thread_id());
-  fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  ::unlink(temp.c_str());  // left by a process that died here
+  fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     posix::set_last_from_errno();
     return 0;
   }
-  ::fchmod(fd, 0666);  // past the umask: any local user may signal it
-  bool ok = write_state(to_handle(fd), '0');
+  bool made = true;
+  bool ok = take_access(fd, want) && write_state(to_handle(fd), '0');
   if (ok && ::link(temp.c_str(), path.c_str()) != 0) {
     int e = errno;
     ::close(fd);
     fd = -1;
-    if (e == EEXIST)  // another process made it first: use that one
+    made = false;
+    if (e == EEXIST) {  // another process made it first: use that one
       fd = open_existing(path);
-    else
+      if (fd >= 0 && !take_access(fd, want)) {
+        ::close(fd);
+        fd = -1;
+        errno = EACCES;
+      }
+    } else {
       errno = e;
+    }
     ok = fd >= 0;
   }
   if (!ok) posix::set_last_from_errno();
@@ -131,6 +184,10 @@ EventHandle event_create(const std::string& name) {
   if (!ok) {
     if (fd >= 0) ::close(fd);
     return 0;
+  }
+  if (made) {
+    std::lock_guard<std::mutex> lock(g_made_mu);
+    g_made.emplace(fd, path);
   }
   return to_handle(fd);
 }
@@ -159,7 +216,24 @@ bool event_is_set(EventHandle e) {
 }
 
 void event_close(EventHandle e) {
-  if (e) ::close(fd_of(e));
+  if (!e) return;
+  int fd = fd_of(e);
+  std::string made;
+  {
+    std::lock_guard<std::mutex> lock(g_made_mu);
+    auto it = g_made.lower_bound({fd, std::string()});
+    if (it != g_made.end() && it->first == fd) {
+      made = it->second;
+      g_made.erase(it);
+    }
+  }
+  // Only while the name still leads to this handle's file: after a discard
+  // another process may have made a new one.
+  struct stat mine {}, named {};
+  if (!made.empty() && ::fstat(fd, &mine) == 0 && ::stat(made.c_str(), &named) == 0 &&
+      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+    ::unlink(made.c_str());
+  ::close(fd);
 }
 
 void event_discard(const std::string& name) { ::unlink(posix::event_file_path(name).c_str()); }

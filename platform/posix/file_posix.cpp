@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -433,29 +432,22 @@ bool temp_directory(std::string* dir) {
 }
 
 bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path) {
-  // As GetTempFileName: up to three characters of the prefix, then four
-  // hex digits, trying the numbers in turn from a starting point that
-  // differs between calls and processes.
-  static std::atomic<uint32_t> counter{0};
-  std::string base = dir.empty() ? std::string(".") : dir;
-  if (base.back() != '/') base += '/';
-  base += prefix.substr(0, 3);
-  uint32_t start = (tick_count() ^ (current_process_id() << 4) ^ counter.fetch_add(7919)) & 0xFFFFu;
-  for (uint32_t i = 0; i < 0x10000u; ++i) {
-    uint32_t unique = (start + i) & 0xFFFFu;
-    if (unique == 0) continue;
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%04X", unique);
-    std::string candidate = base + hex + ".TMP";
-    int fd = open_retrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      *path = std::move(candidate);
-      return true;
-    }
-    if (errno != EEXIST) return fail(errno == ENOENT ? err::kPathNotFound : posix::from_errno(errno));
-  }
-  return fail(err::kFileExists);
+  // Up to three characters of the prefix, as GetTempFileName, then random
+  // characters (mkstemp): a numbered series could be pre-created by another
+  // local user. Mode 0600, since request bodies land here.
+  std::string name = dir.empty() ? std::string(".") : dir;
+  if (name.back() != '/') name += '/';
+  name += prefix.substr(0, 3) + "XXXXXX.TMP";
+  std::vector<char> buf(name.begin(), name.end());
+  buf.push_back('\0');
+  int fd;
+  do {
+    fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fail(errno == ENOENT ? err::kPathNotFound : posix::from_errno(errno));
+  ::close(fd);
+  *path = buf.data();
+  return true;
 }
 
 }  // namespace platform

@@ -13,4 +13,11 @@ void show_message_box(const std::string& text, const std::string& caption, unsig
 // logs as a control character.
 void play_message_beep() {}
 
+bool interactive_desktop() { return false; }
+
+// Standard error is what a service manager (systemd's journal) keeps.
+void report_event(const std::string& text, const std::string& caption) {
+  show_message_box(text, caption, 0);
+}
+
 }  // namespace platform::detail

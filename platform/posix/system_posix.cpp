@@ -1,5 +1,6 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -29,6 +30,21 @@ std::string executable_directory() {
 }
 
 int platform_id() { return 2; }
+
+std::string system_name() {
+  struct utsname u {};
+  if (::uname(&u) != 0) return "POSIX";
+  // The release up to its second number: "6.1.0-18-amd64" reads "6.1".
+  std::string release = u.release;
+  size_t end = release.find_first_not_of("0123456789.");
+  release = release.substr(0, end);
+  size_t first = release.find('.');
+  if (first != std::string::npos) {
+    size_t second = release.find('.', first + 1);
+    if (second != std::string::npos) release.resize(second);
+  }
+  return release.empty() ? std::string(u.sysname) : std::string(u.sysname) + " " + release;
+}
 
 bool running_under_wine() { return false; }
 

@@ -1,10 +1,12 @@
 // What only the POSIX events have to prove: they reach other processes,
-// any user may signal them, and the registry in use scopes their names.
+// only those who may write the registry may signal them, nothing stays
+// behind, and the registry in use scopes their names.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -61,16 +63,56 @@ TEST_F(EventPosixTest, AnotherProcessSignalsAndSeesTheSignal) {
   event_close(e);
 }
 
-TEST_F(EventPosixTest, AnyUserMayOpenItWhateverTheUmask) {
-  mode_t old = umask(077);
-  EventHandle e = event_create(name_);
-  umask(old);
-  ASSERT_NE(e, 0u);
+TEST_F(EventPosixTest, TakesTheRegistryFilesAccessAndLeavesWithItsMaker) {
   struct stat st {};
+  // No registry file yet: the creating user alone.
+  EventHandle e = event_create(name_);
+  ASSERT_NE(e, 0u) << last_error();
   ASSERT_EQ(stat(path_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_uid, geteuid());
   EXPECT_EQ(st.st_size, 1);
+  EventHandle other = event_open(name_);
+  ASSERT_NE(other, 0u);
+  event_close(other);
+  EXPECT_EQ(stat(path_.c_str(), &st), 0) << "only the maker removes it";
   event_close(e);
+  EXPECT_NE(stat(path_.c_str(), &st), 0) << "the maker's close removes it";
+
+  // With a registry file: its owner, group and mode, whatever the umask.
+  std::FILE* f = std::fopen(registry_.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  ASSERT_EQ(chmod(registry_.c_str(), 0640), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(registry_.c_str(), 65534, 65534), 0);
+  }
+  struct stat reg {};
+  ASSERT_EQ(stat(registry_.c_str(), &reg), 0);
+  mode_t old = umask(077);
+  e = event_create(name_);
+  umask(old);
+  ASSERT_NE(e, 0u) << last_error();
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  if (geteuid() == 0) {
+    EXPECT_EQ(st.st_uid, reg.st_uid);
+    EXPECT_EQ(st.st_gid, reg.st_gid);
+  }
+  event_close(e);
+  ::unlink(registry_.c_str());
+}
+
+TEST_F(EventPosixTest, AWiderFileLeftByAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second owner";
+  std::FILE* f = std::fopen(path_.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputc('0', f);
+  std::fclose(f);
+  ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(path_.c_str(), 0666), 0);
+  EXPECT_EQ(event_create(name_), 0u);
+  EXPECT_EQ(last_error(), err::kAccessDenied);
 }
 
 TEST_F(EventPosixTest, TheRegistryInUseScopesTheName) {

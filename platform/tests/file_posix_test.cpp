@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -103,6 +104,33 @@ TEST_F(FilePosixTest, DeleteOnCloseKeepsItsPathAcrossDirectoryChanges) {
   EXPECT_TRUE(fs::exists(path("relative.tmp")));
   ASSERT_TRUE(file_close(f));
   EXPECT_FALSE(fs::exists(path("relative.tmp")));
+}
+
+// Request bodies land in temporary files: other local users must neither
+// read them nor block the server by taking every name beforehand.
+TEST_F(FilePosixTest, TempFilesArePrivateAndTheirNamesCannotBeTakenInAdvance) {
+  mode_t old_mask = umask(022);
+  std::string made;
+  bool ok = temp_file_name(dir_.string(), "BSV", &made);
+  umask(old_mask);
+  ASSERT_TRUE(ok) << last_error();
+  struct stat st {};
+  ASSERT_EQ(stat(made.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << made;
+
+  // Every name of a four-hex-digit series, as another user could make them.
+  for (unsigned n = 1; n <= 0xFFFF; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "BSV%04X.TMP", n);
+    int fd = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0) ::close(fd);
+  }
+  std::string next;
+  ASSERT_TRUE(temp_file_name(dir_.string(), "BSV", &next)) << last_error();
+  std::string name = fs::path(next).filename().string();
+  EXPECT_EQ(name.substr(0, 3), "BSV");
+  EXPECT_EQ(fs::path(next).extension().string(), ".TMP");
+  EXPECT_NE(next, made);
 }
 
 TEST_F(FilePosixTest, HandlesDoNotLeakIntoChildPrograms) {

@@ -3,9 +3,11 @@
 // daylight time included).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -21,6 +23,17 @@ TEST(SystemPosix, IdleClassIsTheLowestNiceValue) {
   int status = 0;
   waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(SystemPosix, SystemIsNamedByTheKernel) {
+  struct utsname u {};
+  ASSERT_EQ(uname(&u), 0);
+  std::string name = system_name();
+  EXPECT_EQ(name.rfind(std::string(u.sysname) + " ", 0), 0u) << name;
+  EXPECT_EQ(name.find("Windows"), std::string::npos) << name;
+  // Major and minor only: a distribution suffix says nothing to a reader.
+  EXPECT_EQ(std::string(u.release).rfind(name.substr(name.find(' ') + 1), 0), 0u) << name;
+  EXPECT_EQ(std::count(name.begin(), name.end(), '.'), 1) << name;
 }
 
 class TimeZone {

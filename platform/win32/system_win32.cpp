@@ -33,6 +33,8 @@ int platform_id() {
   return info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 1 : 2;
 }
 
+std::string system_name() { return platform_id() == 2 ? "Windows NT/2000" : "Windows 95/98"; }
+
 bool running_under_wine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
