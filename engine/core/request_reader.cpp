@@ -191,12 +191,15 @@ bool SendContinue(const HttpMessage& request, Socket& socket, const Framing& f) 
 }
 
 Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f) {
-  if (f.has_coding && f.lengths > 0) return Outcome::Refuse(400, "Content-Length with Transfer-Encoding");
+  if (f.has_coding && f.lengths > 0)
+    return Outcome::Refuse(400, "Content-Length with Transfer-Encoding");
   uint64_t length = 0;
   if (f.has_coding) {
-    if (!EqualsIgnoreCase(f.coding, "chunked")) return Outcome::Refuse(501, "Transfer coding not implemented");
+    if (!EqualsIgnoreCase(f.coding, "chunked"))
+      return Outcome::Refuse(501, "Transfer coding not implemented");
   } else if (f.lengths > 0) {
-    if (f.lengths_differ || !ParseLength(f.length, &length)) return Outcome::Refuse(400, "Invalid Content-Length");
+    if (f.lengths_differ || !ParseLength(f.length, &length))
+      return Outcome::Refuse(400, "Invalid Content-Length");
     if (length == 0) return Outcome::Read();
   } else {
     return Outcome::Read();

@@ -36,7 +36,9 @@ struct Loopback {
 
 [[noreturn]] void Violated() { __builtin_trap(); }
 
-bool HasLineBreakOrNul(const std::string& s) { return s.find_first_of(std::string("\0\r\n", 3)) != std::string::npos; }
+bool HasLineBreakOrNul(const std::string& s) {
+  return s.find_first_of(std::string("\0\r\n", 3)) != std::string::npos;
+}
 
 // Properties of one read, whatever the input:
 //  - it is answered (kRefuse with a refusal status) or closed, never both,

@@ -262,6 +262,12 @@ TEST_F(ServerTest, HostileInputNeverHangsOrCrashes) {
   EXPECT_EQ(r.code, 200) << "still serving";
 }
 
+std::string Repeat(const std::string& line, int times) {
+  std::string s;
+  for (int i = 0; i < times; ++i) s += line;
+  return s;
+}
+
 // Messages whose end cannot be found safely are refused and the connection
 // closes, so nothing behind them is taken for another request.
 TEST_F(ServerTest, AmbiguousFramingIsRefusedAndCloses) {
@@ -286,10 +292,9 @@ TEST_F(ServerTest, AmbiguousFramingIsRefusedAndCloses) {
       // The tail of a cut line must not become a header of its own.
       {"GET /page.html" + h + "X-Pad: " + std::string(8184, 'p') + "Range: bytes=0-0\r\n\r\n",
        "HTTP/1.1 400 Bad or corrupted request"},
-      {"GET /page.html" + h + [] { std::string s; for (int i = 0; i < 100; ++i) s += "X-A: b\r\n"; return s; }() +
-           "\r\n", "HTTP/1.1 400 Bad or corrupted request"},
-      {"GET /page.html" + h + [] { std::string s; for (int i = 0; i < 10; ++i) s += "X-A: " + std::string(7000, 'b') + "\r\n"; return s; }() +
-           "\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /page.html" + h + Repeat("X-A: b\r\n", 100) + "\r\n", "HTTP/1.1 400 Bad or corrupted request"},
+      {"GET /page.html" + h + Repeat("X-A: " + std::string(7000, 'b') + "\r\n", 10) + "\r\n",
+       "HTTP/1.1 400 Bad or corrupted request"},
       {std::string("GET /page.html") + h + std::string("Host: a\0b\r\n\r\n", 11), "HTTP/1.1 400 Bad or corrupted request"},
       {"GET /page.html" + h + "Range: bytes=0-0\rX: y\r\n\r\n", "HTTP/1.1 400 Bad or corrupted request"},
   };
@@ -302,7 +307,8 @@ TEST_F(ServerTest, AmbiguousFramingIsRefusedAndCloses) {
     EXPECT_EQ(r.Header("Content-Length"), "0");
     EXPECT_EQ(r.Header("Connection"), "close");
     EXPECT_FALSE(r.Header("Date").empty());
-    EXPECT_TRUE(ClosedSilentlyWithin(client, 5000)) << "the request behind was answered: " << c.request.substr(0, 80);
+    EXPECT_TRUE(ClosedSilentlyWithin(client, 5000)) << "the request behind it was answered: "
+                                                    << c.request.substr(0, 80);
   }
 }
 
@@ -347,7 +353,8 @@ TEST_F(ServerTest, PathsThatCouldNameAnotherFileAreRefused) {
     EXPECT_EQ(r.body.find("secret"), std::string::npos) << path;
   }
   size_t bypass = 0;
-  for (const auto& line : HookLines()) bypass += line.find("Security bypass attempted - possible breach") != std::string::npos;
+  for (const auto& line : HookLines())
+    bypass += line.find("Security bypass attempted - possible breach") != std::string::npos;
   EXPECT_GE(bypass, 8u);
   // Backslashes are slashes once normalised, also at the start.
   Response r = Get("GET \\sub\\a.txt HTTP/1.1\r\nHost: x\r\n\r\n");
