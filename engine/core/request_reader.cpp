@@ -1,13 +1,28 @@
 #include "engine/core/request_reader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "engine/core/text_util.h"
 #include "engine/core/url_path.h"
 
 namespace brisvane {
 namespace {
+
+using Outcome = ReadOutcome;
+
+// What the header block says about the body, gathered before any of it is
+// read, so that conflicting framing is refused instead of guessed.
+struct Framing {
+  size_t lengths = 0;           // "Content-Length" lines
+  std::string length;           // the first one's value
+  bool lengths_differ = false;
+  bool has_coding = false;      // any "Transfer-Encoding" line
+  std::string coding;           // their values, joined by ", "
+  bool expect_continue = false;
+};
 
 uint32_t LeadingNumber(const std::string& s, size_t from, size_t* end) {
   uint32_t n = 0;
@@ -19,82 +34,240 @@ uint32_t LeadingNumber(const std::string& s, size_t from, size_t* end) {
   return n;
 }
 
-// Header lines until the empty line; false when one cannot be read.
-bool ReadHeaders(HttpMessage& request, Socket& socket) {
-  std::string line;
-  while (true) {
-    if (!socket.ReadLine(&line, kLineCapacity)) return false;
-    if (line.empty()) return true;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    int index = FindHeader(std::string_view(line).substr(0, colon));
-    if (index < 0) continue;
-    size_t v = colon + 1;
-    while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
-    request.Set(index, std::string_view(line).substr(v));
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// A line that filled the reader's buffer was cut; its tail must not be
+// taken for a line of its own.
+bool IsCutLine(const std::string& line) { return line.size() >= kLineCapacity - 1; }
+
+// Later stages hand values on as C strings, which end at a NUL, and echo
+// them into response headers, where a lone CR could end a line.
+bool HasForbiddenByte(std::string_view line) {
+  return line.find('\0') != std::string_view::npos || line.find('\r') != std::string_view::npos;
+}
+
+// Plain decimal digits that fit in 63 bits.
+bool ParseLength(std::string_view text, uint64_t* length) {
+  if (text.empty()) return false;
+  uint64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const auto d = static_cast<uint64_t>(c - '0');
+    if (n > (static_cast<uint64_t>(INT64_MAX) - d) / 10) return false;
+    n = n * 10 + d;
+  }
+  *length = n;
+  return true;
+}
+
+void NoteFraming(std::string_view name, std::string_view value, Framing& f) {
+  value = TrimBlanks(value);
+  if (EqualsIgnoreCase(name, "Content-Length")) {
+    if (f.lengths++ == 0)
+      f.length = value;
+    else if (value != f.length)
+      f.lengths_differ = true;
+  } else if (EqualsIgnoreCase(name, "Transfer-Encoding")) {
+    if (f.has_coding) f.coding += ", ";
+    f.coding += value;
+    f.has_coding = true;
+  } else if (EqualsIgnoreCase(name, "Expect")) {
+    f.expect_continue = EqualsIgnoreCase(value, "100-continue");
   }
 }
 
-// Leading hexadecimal digits of a chunk-size line; false on overflow.
+bool IsFramingName(std::string_view name) {
+  return EqualsIgnoreCase(name, "Content-Length") || EqualsIgnoreCase(name, "Transfer-Encoding");
+}
+
+// Header lines until the empty line. Framing headers are noted in
+// `framing`; in a trailer (`framing` null) they are dropped.
+Outcome ReadHeaders(HttpMessage& request, Socket& socket, Framing* framing) {
+  std::string line;
+  size_t lines = 0, bytes = 0;
+  while (true) {
+    if (!socket.ReadLine(&line, kLineCapacity)) return Outcome::Close();
+    if (line.empty()) return Outcome::Read();
+    if (IsCutLine(line)) return Outcome::Refuse(400, "Header line too long");
+    bytes += line.size() + 2;
+    if (++lines > kMaxHeaderLines || bytes > kMaxHeaderBytes)
+      return Outcome::Refuse(400, "Too many request headers");
+    if (HasForbiddenByte(line)) return Outcome::Refuse(400, "Invalid character in request header");
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string_view name = std::string_view(line).substr(0, colon);
+    // "Name :" would be read as another header by some proxies.
+    if (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+      return Outcome::Refuse(400, "Blank before colon in request header");
+    size_t v = colon + 1;
+    while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
+    std::string_view value = std::string_view(line).substr(v);
+    if (framing) NoteFraming(name, value, *framing);
+    else if (IsFramingName(name)) continue;
+    int index = FindHeader(name);
+    if (index >= 0) request.Set(index, value);
+  }
+}
+
+// The hexadecimal size that starts a chunk-size line, optionally followed
+// by an extension. False when there are no digits, when anything else
+// follows them, or when the size does not fit in 63 bits.
 bool ChunkSize(const std::string& line, uint64_t* size) {
   uint64_t n = 0;
-  for (char c : line) {
+  size_t i = 0;
+  for (; i < line.size(); ++i) {
+    char c = line[i];
     int d;
     if (c >= '0' && c <= '9') d = c - '0';
     else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
     else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
     else break;
-    if (n > (UINT64_MAX >> 4)) return false;
+    if (n > (static_cast<uint64_t>(INT64_MAX) >> 4)) return false;
     n = (n << 4) | static_cast<uint64_t>(d);
   }
+  if (i == 0) return false;
+  if (i < line.size() && line[i] != ';' && line[i] != ' ' && line[i] != '\t') return false;
   *size = n;
   return true;
 }
 
-bool ReadChunkedBody(HttpMessage& request, Socket& socket) {
-  if (!request.body.MakeTemporary()) return false;
-  std::unique_ptr<char[]> buf(new char[65536]);
-  uint64_t total = 0;
-  std::string line;
-  while (true) {
-    if (!socket.ReadLine(&line, kLineCapacity)) return false;
-    uint64_t size = 0;
-    if (!ChunkSize(line, &size)) return false;
-    if (size == 0) break;
-    uint64_t left = size + 2;  // the data and its line end
-    while (left > 0) {
-      size_t want = static_cast<size_t>(std::min<uint64_t>(left, 65536));
-      int64_t n = socket.Receive(buf.get(), want);
-      if (n <= 0) return false;
-      uint64_t got = static_cast<uint64_t>(n);
-      // Only the data goes to the file, not the line end after it.
-      uint64_t data_left = left > 2 ? left - 2 : 0;
-      uint64_t data = std::min(got, data_left);
-      if (data > 0 && !request.body.Append(buf.get(), static_cast<size_t>(data))) return false;
-      left -= got;
-    }
-    total += size;
+// One chunk's data into the body, then the line end that must follow it.
+bool ReadChunkData(HttpMessage& request, Socket& socket, uint64_t size, char* buf) {
+  while (size > 0) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(size, 65536));
+    int64_t n = socket.Receive(buf, want);
+    if (n <= 0) return false;
+    if (!request.body.Append(buf, static_cast<size_t>(n))) return false;
+    size -= static_cast<uint64_t>(n);
   }
-  request.body.EndAppend();
-  if (total == 0) return false;
-  if (!ReadHeaders(request, socket)) return false;
-  request.Clear(kHdrTransferEncoding);
-  return true;
+  std::string end;
+  return socket.ReadLine(&end, 3) && end.empty();
 }
 
-bool ReadLengthBody(HttpMessage& request, Socket& socket, uint64_t length) {
-  if (!request.body.MakeTemporary()) return false;
+// A broken chunked body cannot be answered in step with the client: the
+// connection closes without a response.
+Outcome ReadChunkedBody(HttpMessage& request, Socket& socket) {
+  if (!request.body.MakeTemporary()) return Outcome::Close();
+  std::unique_ptr<char[]> buf(new char[65536]);
+  std::string line;
+  while (true) {
+    if (!socket.ReadLine(&line, kLineCapacity) || IsCutLine(line)) return Outcome::Close();
+    uint64_t size = 0;
+    if (!ChunkSize(line, &size)) return Outcome::Close();
+    if (size == 0) break;
+    if (!ReadChunkData(request, socket, size, buf.get())) return Outcome::Close();
+  }
+  request.body.EndAppend();
+  Outcome trailer = ReadHeaders(request, socket, nullptr);
+  if (trailer.kind != Outcome::kRead) return trailer;
+  request.Clear(kHdrTransferEncoding);
+  return Outcome::Read();
+}
+
+Outcome ReadLengthBody(HttpMessage& request, Socket& socket, uint64_t length) {
+  if (!request.body.MakeTemporary()) return Outcome::Close();
   std::unique_ptr<char[]> buf(new char[65536]);
   uint64_t got = 0;
   while (got < length) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(length - got, 65536));
     int64_t n = socket.Receive(buf.get(), want);
-    if (n <= 0) break;  // the client stopped early: keep what came
-    if (!request.body.Append(buf.get(), static_cast<size_t>(n))) break;
+    if (n <= 0) return Outcome::Refuse(400, "Request body shorter than its Content-Length");
+    if (!request.body.Append(buf.get(), static_cast<size_t>(n))) return Outcome::Close();
     got += static_cast<uint64_t>(n);
   }
   request.body.EndAppend();
-  return got > 0;
+  return Outcome::Read();
+}
+
+// An HTTP/1.1 client that asked waits for this before it sends the body.
+bool SendContinue(const HttpMessage& request, Socket& socket, const Framing& f) {
+  if (!f.expect_continue || request.version != kHttp11) return true;
+  static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+  return socket.Send(kContinue, sizeof kContinue - 1) >= 0;
+}
+
+Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f) {
+  if (f.has_coding && f.lengths > 0)
+    return Outcome::Refuse(400, "Content-Length with Transfer-Encoding");
+  uint64_t length = 0;
+  if (f.has_coding) {
+    if (!EqualsIgnoreCase(f.coding, "chunked"))
+      return Outcome::Refuse(501, "Transfer coding not implemented");
+  } else if (f.lengths > 0) {
+    if (f.lengths_differ || !ParseLength(f.length, &length))
+      return Outcome::Refuse(400, "Invalid Content-Length");
+    if (length == 0) return Outcome::Read();
+  } else {
+    return Outcome::Read();
+  }
+  if (!SendContinue(request, socket, f)) return Outcome::Close();
+  return f.has_coding ? ReadChunkedBody(request, socket) : ReadLengthBody(request, socket, length);
+}
+
+// Bounds the request line and headers, together, by the receive time-out.
+class ReadClock {
+ public:
+  explicit ReadClock(Socket& socket) : socket_(socket) { socket_.StartReadClock(); }
+  ~ReadClock() { socket_.StopReadClock(); }
+  ReadClock(const ReadClock&) = delete;
+  ReadClock& operator=(const ReadClock&) = delete;
+
+ private:
+  Socket& socket_;
+};
+
+// Request line and headers.
+Outcome ReadHead(HttpMessage& request, Socket& socket, Framing* framing) {
+  ReadClock clock(socket);
+  std::string line;
+  if (!socket.ReadLine(&line, kLineCapacity)) return Outcome::Close();
+  request.request_line = line;
+  if (IsCutLine(line)) return Outcome::Refuse(414, "Request line too long");
+  if (HasForbiddenByte(line)) return Outcome::Refuse(400, "Invalid character in request line");
+
+  size_t blank = line.find(' ');
+  if (blank == std::string::npos) return Outcome::Close();  // a method word alone
+  request.method_name = line.substr(0, blank);
+  request.method = MethodCodeOf(request.method_name);
+  size_t url_start = blank + 1;
+  size_t url_end = line.find(' ', url_start);
+  std::string target = line.substr(url_start, url_end == std::string::npos ? std::string::npos
+                                                                           : url_end - url_start);
+  std::string version_text = url_end == std::string::npos ? std::string() : line.substr(url_end + 1);
+  if (!ParseRequestTarget(target, request)) return Outcome::Close();
+  if (version_text.empty()) {
+    request.version = kHttp09;  // no headers, no body
+    return Outcome::Read();
+  }
+  request.version = ParseVersion(version_text);
+  return ReadHeaders(request, socket, framing);
+}
+
+bool TakeAddresses(HttpMessage& request, Socket& socket, bool resolve_names) {
+  platform::SockAddrV4 local, peer;
+  if (!socket.LocalAddress(&local) || !socket.PeerAddress(&peer)) return false;
+  request.local_address = platform::format_ipv4(local.addr);
+  request.remote_address = platform::format_ipv4(peer.addr);
+  if (resolve_names) {
+    std::string name;
+    if (platform::reverse_lookup(peer.addr, &name)) request.remote_host = name;
+  }
+  return true;
+}
+
+// "scheme://": letters first, then letters, digits, "+", "-" and ".".
+size_t AbsoluteSchemeLength(const std::string& raw) {
+  size_t i = 0;
+  auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  while (i < raw.size() && (alpha(raw[i]) || (i > 0 && ((raw[i] >= '0' && raw[i] <= '9') ||
+                                                        raw[i] == '+' || raw[i] == '-' || raw[i] == '.'))))
+    ++i;
+  if (i == 0 || raw.compare(i, 3, "://") != 0) return 0;
+  return i;
 }
 
 }  // namespace
@@ -114,82 +287,33 @@ bool ParseRequestTarget(const std::string& target, HttpMessage& request) {
   size_t q = target.find('?');
   std::string raw = target.substr(0, q);
   if (q != std::string::npos && q + 1 < target.size()) request.query = target.substr(q + 1);
-  bool relative = false;
-  if (!raw.empty() && raw[0] != '/') {
-    size_t colon = raw.find(':');
-    std::string rest;
-    if (colon == std::string::npos) {
-      request.scheme = raw;
-    } else {
-      request.scheme = raw.substr(0, colon);
-      rest = raw.substr(colon + 1);
-    }
-    if (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/') {
-      request.absolute = true;
-      rest.erase(0, 2);
-      size_t slash = rest.find('/');
-      request.host = rest.substr(0, slash);
-      raw = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
-    } else {
-      // Not a URL we serve: the text stays as a path that the URL check
-      // refuses for its missing leading slash.
-      request.absolute = false;
-      request.host.clear();
-      request.scheme = "http";
-      raw = rest;
-      relative = true;
-    }
+  // Anything else, a backslash path included, is a path: normalising turns
+  // "\" into "/", and the URL check refuses what has no leading slash.
+  if (size_t scheme = AbsoluteSchemeLength(raw)) {
+    request.scheme = raw.substr(0, scheme);
+    request.absolute = true;
+    std::string rest = raw.substr(scheme + 3);
+    size_t slash = rest.find('/');
+    request.host = rest.substr(0, slash);
+    raw = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
   }
   DecodePercentInPlace(raw);
-  if (raw.empty() && !relative) return false;
+  if (raw.empty()) return false;
   NormalizePath(raw);
-  if (raw.empty() && !relative) return false;
+  if (raw.empty()) return false;
   request.path = std::move(raw);
   return true;
 }
 
-bool ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names) {
+ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names) {
   request.parsed = 0;
-  if (!socket.IsValid()) return false;
-  std::string line;
-  if (!socket.ReadLine(&line, kLineCapacity)) return false;
-  request.request_line = line;
-
-  size_t blank = line.find(' ');
-  if (blank == std::string::npos) return false;  // a method word alone
-  request.method_name = line.substr(0, blank);
-  request.method = MethodCodeOf(request.method_name);
-  size_t url_start = blank + 1;
-  size_t url_end = line.find(' ', url_start);
-  std::string target = line.substr(url_start, url_end == std::string::npos ? std::string::npos
-                                                                           : url_end - url_start);
-  std::string version_text = url_end == std::string::npos ? std::string() : line.substr(url_end + 1);
-  if (!ParseRequestTarget(target, request)) return false;
-
-  if (version_text.empty()) {
-    request.version = kHttp09;
-  } else {
-    request.version = ParseVersion(version_text);
-    if (!ReadHeaders(request, socket)) return false;
-    const std::string* te = request.Get(kHdrTransferEncoding);
-    if (te && *te == "chunked") {
-      if (!ReadChunkedBody(request, socket)) return false;
-    } else {
-      uint64_t length = request.GetNumber(kHdrContentLength);
-      if (length > 0 && !ReadLengthBody(request, socket, length)) return false;
-    }
-  }
-
-  platform::SockAddrV4 local, peer;
-  if (!socket.LocalAddress(&local) || !socket.PeerAddress(&peer)) return false;
-  request.local_address = platform::format_ipv4(local.addr);
-  request.remote_address = platform::format_ipv4(peer.addr);
-  if (resolve_names) {
-    std::string name;
-    if (platform::reverse_lookup(peer.addr, &name)) request.remote_host = name;
-  }
-  request.parsed = 1;
-  return true;
+  if (!socket.IsValid()) return Outcome::Close();
+  Framing framing;
+  Outcome out = ReadHead(request, socket, &framing);
+  if (out.kind == Outcome::kRead && request.version != kHttp09) out = ReadBody(request, socket, framing);
+  if (out.kind == Outcome::kClose || !TakeAddresses(request, socket, resolve_names)) return Outcome::Close();
+  if (out.kind == Outcome::kRead) request.parsed = 1;
+  return out;
 }
 
 }  // namespace brisvane

@@ -7,15 +7,33 @@
 
 namespace brisvane {
 
-// Longest line the reader takes; longer lines are split.
+// Longest line the reader takes; a line that reaches it is refused.
 inline constexpr size_t kLineCapacity = 8192;
+// Header block limits (each block: the headers, and a chunked trailer).
+inline constexpr size_t kMaxHeaderLines = 100;
+inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
 
-// False means: close the connection without a response.
-bool ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names);
+// What reading a request came to.
+struct ReadOutcome {
+  enum Kind { kRead, kClose, kRefuse };
+  Kind kind = kClose;
+  int status = 0;                 // kRefuse: answer with this status, then close
+  const char* reason = nullptr;   // kRefuse: status text and error-log line
 
-// Splits the request target into scheme, host, path and query. Absolute
-// URLs ("scheme://host/path") are recognised on the raw text, before the
-// path is decoded and normalised. False when the path comes out empty.
+  static ReadOutcome Read() { return {kRead, 0, nullptr}; }
+  static ReadOutcome Close() { return {kClose, 0, nullptr}; }
+  static ReadOutcome Refuse(int code, const char* why) { return {kRefuse, code, why}; }
+};
+
+// kRead: the request is parsed. kClose: close without a response.
+// kRefuse: the message cannot be framed safely; the request line and the
+// addresses are set (for the log) but the request is not parsed.
+ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names);
+
+// Splits the request target into scheme, host, path and query. Only a
+// target of the form "scheme://..." is an absolute URL; it is recognised on
+// the raw text, before the path is decoded and normalised. False when the
+// path comes out empty.
 bool ParseRequestTarget(const std::string& target, HttpMessage& request);
 
 // "HTTP/1.1" -> 257; the word before the "/" is not checked.

@@ -166,6 +166,7 @@ bool Socket::SetReceiveTimeout(uint32_t ms) {
   if (!IsValid()) return false;
   expecting_ = false;
   then_wait_ = 0;
+  base_timeout_ = ms;
   return UseTimeout(ms);
 }
 
@@ -191,7 +192,34 @@ bool Socket::PrepareReceive() {
     expecting_ = false;
     return UseTimeout(first_wait_);
   }
-  if (then_wait_ != 0) return UseTimeout(then_wait_);
+  uint32_t wait = then_wait_ != 0 ? then_wait_ : base_timeout_;
+  if (clock_on_ && !ClockWait(&wait)) return false;
+  return wait == 0 || UseTimeout(wait);
+}
+
+void Socket::StartReadClock() {
+  clock_on_ = true;
+  clock_started_ = false;
+}
+
+bool Socket::ClockWait(uint32_t* wait) {
+  if (base_timeout_ == 0) return true;  // no time-out: nothing to bound
+  uint32_t now = platform::tick_count();
+  if (!clock_started_) {
+    clock_started_ = true;
+    clock_start_ = now;
+  }
+  uint32_t used = now - clock_start_;
+  if (used >= base_timeout_) {
+    last_error_ = platform::err::kWsaTimedOut;
+    return false;
+  }
+  // The option is changed only when the rest is clearly shorter, so a
+  // request that arrives in a few quick pieces costs no extra calls; the
+  // clock may run over by at most the slack.
+  constexpr uint32_t kSlack = 100;
+  uint32_t left = base_timeout_ - used;
+  if (*wait == 0 || left + kSlack < *wait) *wait = left;
   return true;
 }
 

@@ -57,6 +57,13 @@ class Socket {
   // when the time-out in force differs, so a request that arrives whole
   // costs one receive and nothing else.
   void ExpectData(uint32_t first_ms, uint32_t then_ms);
+
+  // Between these two, the receives together may take no longer than the
+  // receive time-out set last; a pending keep-alive wait is not counted.
+  // A receive after the time is up fails with 10060, so a client cannot
+  // hold a thread by trickling a request byte by byte.
+  void StartReadClock();
+  void StopReadClock() { clock_on_ = false; }
   bool WaitWritable(uint32_t ms);
   bool LocalAddress(platform::SockAddrV4* addr);
   bool PeerAddress(platform::SockAddrV4* addr);
@@ -92,6 +99,11 @@ class Socket {
   platform::os_error last_error_ = 0;
   bool UseTimeout(uint32_t ms);
   bool PrepareReceive();
+  bool ClockWait(uint32_t* wait);
+  uint32_t base_timeout_ = 0;
+  bool clock_on_ = false;
+  bool clock_started_ = false;
+  uint32_t clock_start_ = 0;
   uint32_t timeout_in_force_ = 0;
   bool timeout_known_ = false;
   bool expecting_ = false;

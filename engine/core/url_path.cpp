@@ -12,7 +12,7 @@ namespace {
 
 // Device names Windows opens regardless of directory or extension.
 bool IsReservedDeviceName(std::string_view word) {
-  static constexpr std::string_view kThreeLetter[] = {"PRN", "CON", "AUX"};
+  static constexpr std::string_view kThreeLetter[] = {"PRN", "CON", "AUX", "NUL"};
   if (word.size() == 3) {
     for (std::string_view name : kThreeLetter) {
       if (EqualsIgnoreCase(word, name)) return true;
@@ -95,6 +95,10 @@ void NormalizePath(std::string& path) {
 bool IsSafePath(const std::string* path) {
   if (path == nullptr) return false;
   const std::string& text = *path;
+  // Files are opened through C strings, which end at a NUL: "/x.php%00.txt"
+  // would open "/x.php" under the type of ".txt". A CR or LF could end a
+  // header line where the path is echoed, as in a redirection.
+  if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) return false;
   if (text.find("...") != std::string::npos) return false;
   if (text.find("//") != std::string::npos) return false;
   // An alternate stream name would serve a file's raw bytes, e.g. a script's

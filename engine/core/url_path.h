@@ -21,9 +21,10 @@ namespace brisvane {
 void NormalizePath(std::string& path);
 
 // False for a path that could name something other than the file it seems to
-// on Windows: a missing (null) or empty path, any "...", any "//", an NTFS
+// on Windows: a missing (null) or empty path, a NUL, CR or LF byte (from
+// %00, %0d, %0a or an invalid escape), any "...", any "//", an NTFS
 // "::$DATA" stream suffix (case-sensitive), a final "." or space, or a
-// reserved device name (PRN, CON, AUX, LPT1-9, COM1-9, any case) as a word
+// reserved device name (PRN, CON, AUX, NUL, LPT1-9, COM1-9, any case) as a word
 // between "/", "." and space within the first 2047 characters.
 // Blank means the space character only: that is what Windows strips from
 // the end of a file name.

@@ -1,7 +1,8 @@
 // libFuzzer target for everything that reads client input: the request
-// reader over a real loopback connection, and the text routines it and the
-// dispatcher use (target parsing, path normalisation and safety, byte
-// ranges, dates, Base64).
+// reader over a real loopback connection (framing included), and the text
+// routines it and the dispatcher use (target parsing, path normalisation
+// and safety, byte ranges, dates, Base64). Besides crashes it traps when a
+// read breaks one of the properties checked in CheckRead.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 #include "engine/core/byte_range.h"
 #include "engine/core/http_date.h"
 #include "engine/core/request_reader.h"
+#include "engine/core/response_writer.h"
 #include "engine/core/socket.h"
 #include "engine/core/text_util.h"
 #include "engine/core/url_path.h"
@@ -32,6 +34,55 @@ struct Loopback {
   }
 };
 
+[[noreturn]] void Violated() { __builtin_trap(); }
+
+bool HasLineBreakOrNul(const std::string& s) {
+  return s.find_first_of(std::string("\0\r\n", 3)) != std::string::npos;
+}
+
+// Properties of one read, whatever the input:
+//  - it is answered (kRefuse with a refusal status) or closed, never both,
+//    and only a read request counts as parsed;
+//  - no header value it keeps could split a response header line, and a
+//    path that passes the URL check holds no NUL, CR or LF;
+//  - a response echoing those values keeps one header per line.
+void CheckRead(const brisvane::ReadOutcome& out, const brisvane::HttpMessage& request) {
+  using brisvane::ReadOutcome;
+  const bool parsed = request.parsed != 0;
+  switch (out.kind) {
+    case ReadOutcome::kRead:
+      if (!parsed || out.status != 0) Violated();
+      break;
+    case ReadOutcome::kClose:
+      if (parsed || out.status != 0) Violated();
+      return;
+    case ReadOutcome::kRefuse:
+      if (parsed || !out.reason || (out.status != 400 && out.status != 414 && out.status != 501)) Violated();
+      return;
+  }
+  brisvane::HttpMessage response;
+  response.SetStatus(302, nullptr);
+  for (int i = 0; i < brisvane::kHeaderCount; ++i) {
+    const std::string* v = request.Get(i);
+    if (!v) continue;
+    if (HasLineBreakOrNul(*v)) Violated();
+    response.Set(i, *v);
+  }
+  if (!brisvane::UrlRefusal(request.path)) {
+    if (HasLineBreakOrNul(request.path)) Violated();
+    response.Set(brisvane::kHdrLocation, request.path);
+  }
+  std::string head = brisvane::FormatResponseHead(response);
+  size_t lines = 0;
+  for (size_t at = head.find('\n'); at != std::string::npos; at = head.find('\n', at + 1)) {
+    if (at == 0 || head[at - 1] != '\r') Violated();
+    ++lines;
+  }
+  size_t headers = 0;
+  for (int i = 0; i < brisvane::kHeaderCount; ++i) headers += response.Get(i) ? 1 : 0;
+  if (lines != headers + 2) Violated();  // status line, headers, blank line
+}
+
 void FuzzReader(const uint8_t* data, size_t size) {
   static Loopback loop;
   if (!loop.ok) return;
@@ -45,7 +96,9 @@ void FuzzReader(const uint8_t* data, size_t size) {
   server->SetReceiveTimeout(2000);
   for (int i = 0; i < 4; ++i) {  // a few pipelined requests at most
     brisvane::HttpMessage request;
-    if (!brisvane::ReadRequest(request, *server, false)) break;
+    const brisvane::ReadOutcome out = brisvane::ReadRequest(request, *server, false);
+    CheckRead(out, request);
+    if (out.kind != brisvane::ReadOutcome::kRead) break;
   }
 }
 

@@ -34,11 +34,19 @@ TEST(RequestTarget, AbsoluteUrlsAreRecognisedBeforeNormalising) {
   HttpMessage other;
   ASSERT_TRUE(ParseRequestTarget("ftp://h/x", other));
   EXPECT_EQ(other.scheme, "ftp") << "a foreign scheme makes a proxy request";
-  HttpMessage relative;
-  ASSERT_TRUE(ParseRequestTarget("mailto:x", relative));
-  EXPECT_FALSE(relative.absolute);
-  EXPECT_EQ(relative.scheme, "http");
-  EXPECT_EQ(relative.path, "x") << "kept for the URL check to refuse";
+  // Only "scheme://" makes a URL absolute; anything else is a path, which
+  // the URL check refuses unless normalising gives it a leading slash.
+  for (const char* target : {"mailto:x", "x", "http:/x", "*"}) {
+    HttpMessage relative;
+    ASSERT_TRUE(ParseRequestTarget(target, relative)) << target;
+    EXPECT_FALSE(relative.absolute) << target;
+    EXPECT_EQ(relative.scheme, "http") << target;
+    EXPECT_EQ(relative.path, target) << "kept whole for the URL check to refuse";
+  }
+  HttpMessage backslash;
+  ASSERT_TRUE(ParseRequestTarget("\\sub\\a.txt", backslash));
+  EXPECT_EQ(backslash.scheme, "http");
+  EXPECT_EQ(backslash.path, "/sub/a.txt");
 }
 
 TEST(RequestVersion, MajorAndMinorFromLeadingDigits) {

@@ -87,9 +87,13 @@ std::string Client::ReadToClose() {
 }
 
 bool Client::ClosedWithin(uint32_t ms) {
-  if (!socket_.WaitReadable(ms)) return false;
-  char c;
-  return socket_.Receive(&c, 1) <= 0;
+  const uint32_t start = platform::tick_count();
+  char buf[4096];
+  while (true) {
+    const uint32_t used = platform::tick_count() - start;
+    if (used >= ms || !socket_.WaitReadable(ms - used)) return false;
+    if (socket_.Receive(buf, sizeof buf) <= 0) return true;  // data before the close is skipped
+  }
 }
 
 uint16_t FreePort() {

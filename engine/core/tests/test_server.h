@@ -37,7 +37,8 @@ class Client {
   bool Read(Response* out, bool head_only = false);
   // Everything until the server closes (HTTP/0.9, raw answers).
   std::string ReadToClose();
-  // True when the server closed the connection within `ms`.
+  // True when the server closed the connection within `ms`; whatever it
+  // sent before closing is skipped.
   bool ClosedWithin(uint32_t ms);
   Socket& socket() { return socket_; }
 

@@ -170,16 +170,21 @@ TEST(IsSafePathTest, RefusesPathsWindowsWouldReinterpret) {
   EXPECT_TRUE(Safe("/docs\t"));
   EXPECT_TRUE(Safe("/a..b/c"));
   EXPECT_TRUE(Safe("/docs/"));
+  // A C string ends at the NUL ("/x.php\0.txt" opens "/x.php"); CR and LF
+  // could end a header line where the path is echoed.
+  for (const std::string& cut : {std::string("/x.php\0.txt", 11), std::string("/con\0", 5),
+                                 std::string("/x.asp.\0", 8), std::string("/a\rb"), std::string("/a\nb")})
+    EXPECT_FALSE(Safe(cut)) << cut.size();
 }
 
 TEST(IsSafePathTest, ReservedDeviceNames) {
   for (const char* path :
        {"/prn", "/PRN.html", "/con.txt", "/x/aux/y", "/LPT1", "/lpt9.x",
-        "/Com1", "/a b/nul con", "/x.CoN.y/z"}) {
+        "/Com1", "/nul", "/NUL.txt", "/x/Nul/y", "/x.CoN.y/z"}) {
     EXPECT_FALSE(Safe(path)) << path;
   }
   for (const char* path :
-       {"/printer", "/com10", "/lpt0", "/COM", "/nul", "/console/x",
+       {"/printer", "/com10", "/lpt0", "/COM", "/null", "/console/x",
         "/a-con", "/con_x", "/auxiliary.txt"}) {
     EXPECT_TRUE(Safe(path)) << path;
   }
