@@ -134,11 +134,10 @@ bool handle_lists_supported() {
 
 bool still_running(const WinProcess* p) { return WaitForSingleObject(p->process, 0) == WAIT_TIMEOUT; }
 
-}  // namespace
-
-ProcessHandle process_spawn(const ProcessStart& start) {
-  if (split_command_line(start.command_line).empty()) return fail(ERROR_INVALID_PARAMETER);
-  if (!start.working_directory.empty() && !is_directory(start.working_directory)) return fail(ERROR_DIRECTORY);
+// The child, or nullptr with `*error` set. The error is kept apart from the
+// thread's last error, which the clean-up on the way out may change.
+WinProcess* spawn(const ProcessStart& start, DWORD* error) {
+  *error = ERROR_SUCCESS;
 
   // Lock first, copies second: the copies are closed before the lock goes.
   std::shared_lock<std::shared_mutex> shared(inherit_lock, std::defer_lock);
@@ -150,10 +149,12 @@ ProcessHandle process_spawn(const ProcessStart& start) {
     exclusive.lock();
   }
   StdioCopies copies;
-  if (!copies.add(start.input, true) || !copies.add(start.output, false) || !copies.add(start.error, false))
-    return kInvalidProcess;
   HandleList named;
-  if (named_ok && !named.set(copies.data(), copies.size())) return kInvalidProcess;
+  if (!copies.add(start.input, true) || !copies.add(start.output, false) || !copies.add(start.error, false) ||
+      (named_ok && !named.set(copies.data(), copies.size()))) {
+    *error = GetLastError();
+    return nullptr;
+  }
 
   STARTUPINFOEXA si{};
   si.StartupInfo.cb = named_ok ? sizeof si : sizeof si.StartupInfo;
@@ -170,8 +171,10 @@ ProcessHandle process_spawn(const ProcessStart& start) {
   PROCESS_INFORMATION pi{};
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, flags, env.empty() ? nullptr : env.data(),
                       start.working_directory.empty() ? nullptr : start.working_directory.c_str(),
-                      &si.StartupInfo, &pi))
-    return kInvalidProcess;
+                      &si.StartupInfo, &pi)) {
+    *error = GetLastError();
+    return nullptr;
+  }
 
   auto* p = new WinProcess;
   p->process = pi.hProcess;
@@ -179,7 +182,17 @@ ProcessHandle process_spawn(const ProcessStart& start) {
   p->job = job_for(pi.hProcess);
   ResumeThread(pi.hThread);
   CloseHandle(pi.hThread);
-  SetLastError(ERROR_SUCCESS);
+  return p;
+}
+
+}  // namespace
+
+ProcessHandle process_spawn(const ProcessStart& start) {
+  if (split_command_line(start.command_line).empty()) return fail(ERROR_INVALID_PARAMETER);
+  if (!start.working_directory.empty() && !is_directory(start.working_directory)) return fail(ERROR_DIRECTORY);
+  DWORD error = ERROR_SUCCESS;
+  WinProcess* p = spawn(start, &error);
+  SetLastError(error);
   return reinterpret_cast<ProcessHandle>(p);
 }
 
