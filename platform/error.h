@@ -35,6 +35,7 @@ inline constexpr os_error kProcNotFound = 127;
 inline constexpr os_error kDirNotEmpty = 145;
 inline constexpr os_error kBadPathname = 161;
 inline constexpr os_error kAlreadyExists = 183;
+inline constexpr os_error kBadExeFormat = 193;
 inline constexpr os_error kFilenameExcedRange = 206;
 inline constexpr os_error kMoreData = 234;
 inline constexpr os_error kNoMoreItems = 259;

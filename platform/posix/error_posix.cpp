@@ -40,6 +40,7 @@ constexpr Message kMessages[] = {
     {145, "The directory is not empty."},
     {161, "The specified path is invalid."},
     {183, "Cannot create a file when that file already exists."},
+    {193, "%1 is not a valid Win32 application."},
     {206, "The filename or extension is too long."},
     {234, "More data is available."},
     {259, "No more data is available."},

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/scoped_handle.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -21,25 +22,6 @@ using namespace std::chrono;
 
 constexpr uint64_t kGiB = 1024ull * 1024 * 1024;
 constexpr uint32_t kShareAll = kShareRead | kShareWrite | kShareDelete;
-
-// Closes on scope exit, so that a failed check leaves no handle that would
-// keep Windows from removing the test directory.
-class OpenFile {
- public:
-  explicit OpenFile(FileHandle f) : f_(f) {}
-  ~OpenFile() { close(); }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  bool ok() const { return f_ != kInvalidFile; }
-  FileHandle get() const { return f_; }
-  void close() {
-    if (f_ != kInvalidFile) file_close(f_);
-    f_ = kInvalidFile;
-  }
-
- private:
-  FileHandle f_;
-};
 
 uint64_t filetime_of(sys_seconds t) {
   return static_cast<uint64_t>(t.time_since_epoch().count() + 11644473600LL) * 10000000u;
@@ -83,40 +65,40 @@ class FileTest : public ::testing::Test {
 };
 
 TEST_F(FileTest, WriterThatDoesNotShareWritingLocksOutEveryOtherWriter) {
-  OpenFile first(open("log.txt", kGenericWrite, kShareRead, kCreateAlways));
-  ASSERT_TRUE(first.ok()) << last_error();
+  ScopedFile first(open("log.txt", kGenericWrite, kShareRead, kCreateAlways));
+  ASSERT_TRUE(first) << last_error();
 
-  OpenFile second(open("log.txt", kGenericWrite, kShareRead, kOpenAlways));
-  EXPECT_FALSE(second.ok());
+  ScopedFile second(open("log.txt", kGenericWrite, kShareRead, kOpenAlways));
+  EXPECT_FALSE(second);
   EXPECT_EQ(last_error(), err::kSharingViolation);
-  OpenFile sharing(open("log.txt", kGenericWrite, kShareAll, kOpenExisting));
-  EXPECT_FALSE(sharing.ok());
+  ScopedFile sharing(open("log.txt", kGenericWrite, kShareAll, kOpenExisting));
+  EXPECT_FALSE(sharing);
   EXPECT_EQ(last_error(), err::kSharingViolation);
 
-  OpenFile reader(open("log.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
-  EXPECT_TRUE(reader.ok()) << last_error();
+  ScopedFile reader(open("log.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
+  EXPECT_TRUE(reader) << last_error();
 
-  first.close();
-  OpenFile again(open("log.txt", kGenericWrite, kShareRead, kOpenAlways));
-  EXPECT_TRUE(again.ok()) << last_error();
+  first.reset();
+  ScopedFile again(open("log.txt", kGenericWrite, kShareRead, kOpenAlways));
+  EXPECT_TRUE(again) << last_error();
 }
 
 TEST_F(FileTest, WritersThatShareWritingCoexistButExcludeARefusingOne) {
-  OpenFile a(open("shared.txt", kGenericWrite, kShareRead | kShareWrite, kCreateAlways));
-  ASSERT_TRUE(a.ok()) << last_error();
-  OpenFile b(open("shared.txt", kGenericWrite, kShareRead | kShareWrite, kOpenExisting));
-  EXPECT_TRUE(b.ok()) << last_error();
-  OpenFile refusing(open("shared.txt", kGenericWrite, kShareRead, kOpenExisting));
-  EXPECT_FALSE(refusing.ok());
+  ScopedFile a(open("shared.txt", kGenericWrite, kShareRead | kShareWrite, kCreateAlways));
+  ASSERT_TRUE(a) << last_error();
+  ScopedFile b(open("shared.txt", kGenericWrite, kShareRead | kShareWrite, kOpenExisting));
+  EXPECT_TRUE(b) << last_error();
+  ScopedFile refusing(open("shared.txt", kGenericWrite, kShareRead, kOpenExisting));
+  EXPECT_FALSE(refusing);
   EXPECT_EQ(last_error(), err::kSharingViolation);
 }
 
 TEST_F(FileTest, RefusedCreateAlwaysLeavesTheHeldFileWhole) {
-  OpenFile holder(open("held.txt", kGenericWrite, kShareRead, kCreateAlways));
-  ASSERT_TRUE(holder.ok());
+  ScopedFile holder(open("held.txt", kGenericWrite, kShareRead, kCreateAlways));
+  ASSERT_TRUE(holder);
   ASSERT_EQ(file_write(holder.get(), "keep me", 7), 7);
-  OpenFile other(open("held.txt", kGenericWrite, kShareRead, kCreateAlways));
-  EXPECT_FALSE(other.ok());
+  ScopedFile other(open("held.txt", kGenericWrite, kShareRead, kCreateAlways));
+  EXPECT_FALSE(other);
   EXPECT_EQ(last_error(), err::kSharingViolation);
   uint64_t size = 0;
   ASSERT_TRUE(file_size(holder.get(), &size));
@@ -125,54 +107,54 @@ TEST_F(FileTest, RefusedCreateAlwaysLeavesTheHeldFileWhole) {
 
 TEST_F(FileTest, DispositionsCreateTruncateAndReportWhatExisted) {
   {
-    OpenFile f(open("d.txt", kGenericWrite, kShareRead, kCreateNew));
-    ASSERT_TRUE(f.ok()) << last_error();
+    ScopedFile f(open("d.txt", kGenericWrite, kShareRead, kCreateNew));
+    ASSERT_TRUE(f) << last_error();
     ASSERT_EQ(file_write(f.get(), "abc", 3), 3);
   }
-  OpenFile twice(open("d.txt", kGenericWrite, kShareRead, kCreateNew));
-  EXPECT_FALSE(twice.ok());
+  ScopedFile twice(open("d.txt", kGenericWrite, kShareRead, kCreateNew));
+  EXPECT_FALSE(twice);
   EXPECT_EQ(last_error(), err::kFileExists);
 
   {
-    OpenFile f(open("d.txt", kGenericWrite, kShareRead, kOpenAlways));
-    ASSERT_TRUE(f.ok());
+    ScopedFile f(open("d.txt", kGenericWrite, kShareRead, kOpenAlways));
+    ASSERT_TRUE(f);
     EXPECT_EQ(last_error(), err::kAlreadyExists);
   }
   EXPECT_EQ(get("d.txt"), "abc");  // opening always keeps the content
   {
-    OpenFile f(open("new.txt", kGenericWrite, kShareRead, kOpenAlways));
-    ASSERT_TRUE(f.ok());
+    ScopedFile f(open("new.txt", kGenericWrite, kShareRead, kOpenAlways));
+    ASSERT_TRUE(f);
     EXPECT_EQ(last_error(), err::kSuccess);
   }
   {
-    OpenFile f(open("d.txt", kGenericWrite, kShareRead, kCreateAlways));
-    ASSERT_TRUE(f.ok());
+    ScopedFile f(open("d.txt", kGenericWrite, kShareRead, kCreateAlways));
+    ASSERT_TRUE(f);
     EXPECT_EQ(last_error(), err::kAlreadyExists);
   }
   EXPECT_EQ(get("d.txt"), "");
 
   put("t.txt", "something");
   {
-    OpenFile f(open("t.txt", kGenericWrite, kShareRead, kTruncateExisting));
-    ASSERT_TRUE(f.ok()) << last_error();
+    ScopedFile f(open("t.txt", kGenericWrite, kShareRead, kTruncateExisting));
+    ASSERT_TRUE(f) << last_error();
   }
   EXPECT_EQ(get("t.txt"), "");
-  OpenFile missing(open("none.txt", kGenericWrite, kShareRead, kTruncateExisting));
-  EXPECT_FALSE(missing.ok());
+  ScopedFile missing(open("none.txt", kGenericWrite, kShareRead, kTruncateExisting));
+  EXPECT_FALSE(missing);
   EXPECT_EQ(last_error(), err::kFileNotFound);
 }
 
 TEST_F(FileTest, MissingFileAndMissingDirectoryAreToldApart) {
-  OpenFile file(open("absent.txt", kGenericRead, kShareRead, kOpenExisting));
-  EXPECT_FALSE(file.ok());
+  ScopedFile file(open("absent.txt", kGenericRead, kShareRead, kOpenExisting));
+  EXPECT_FALSE(file);
   EXPECT_EQ(last_error(), err::kFileNotFound);
 
   std::string deep = std::string("no-dir") + kPathSeparator + "absent.txt";
-  OpenFile in_dir(open(deep, kGenericRead, kShareRead, kOpenExisting));
-  EXPECT_FALSE(in_dir.ok());
+  ScopedFile in_dir(open(deep, kGenericRead, kShareRead, kOpenExisting));
+  EXPECT_FALSE(in_dir);
   EXPECT_EQ(last_error(), err::kPathNotFound);
-  OpenFile create_in_dir(open(deep, kGenericWrite, kShareRead, kCreateAlways));
-  EXPECT_FALSE(create_in_dir.ok());
+  ScopedFile create_in_dir(open(deep, kGenericWrite, kShareRead, kCreateAlways));
+  EXPECT_FALSE(create_in_dir);
   EXPECT_EQ(last_error(), err::kPathNotFound);
 
   EXPECT_EQ(file_attributes(path("absent.txt")), kInvalidAttributes);
@@ -183,8 +165,8 @@ TEST_F(FileTest, MissingFileAndMissingDirectoryAreToldApart) {
 
 TEST_F(FileTest, DirectoryOpensForReadingButGivesNoData) {
   fs::create_directory(path("sub"));
-  OpenFile dir(open("sub", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
-  ASSERT_TRUE(dir.ok()) << last_error();
+  ScopedFile dir(open("sub", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
+  ASSERT_TRUE(dir) << last_error();
   char buf[16];
   EXPECT_EQ(file_read(dir.get(), buf, sizeof buf), -1);
   uint64_t when = 0;
@@ -195,8 +177,8 @@ TEST_F(FileTest, DirectoryOpensForReadingButGivesNoData) {
 TEST_F(FileTest, ReadsBackWhatWasWrittenInPieces) {
   std::string data(100000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
-  OpenFile f(open("rw.bin", kGenericRead | kGenericWrite, kShareRead, kCreateAlways, kFlagSequentialScan));
-  ASSERT_TRUE(f.ok());
+  ScopedFile f(open("rw.bin", kGenericRead | kGenericWrite, kShareRead, kCreateAlways, kFlagSequentialScan));
+  ASSERT_TRUE(f);
   ASSERT_EQ(file_write(f.get(), data.data(), data.size()), static_cast<int64_t>(data.size()));
   EXPECT_TRUE(file_flush(f.get()));
   ASSERT_TRUE(file_seek(f.get(), 0));
@@ -210,8 +192,8 @@ TEST_F(FileTest, ReadsBackWhatWasWrittenInPieces) {
 
 TEST_F(FileTest, DeleteOnCloseRemovesTheFile) {
   {
-    OpenFile f(open("scratch.tmp", kGenericRead | kGenericWrite, kShareAll, kCreateAlways, kFlagDeleteOnClose));
-    ASSERT_TRUE(f.ok()) << last_error();
+    ScopedFile f(open("scratch.tmp", kGenericRead | kGenericWrite, kShareAll, kCreateAlways, kFlagDeleteOnClose));
+    ASSERT_TRUE(f) << last_error();
     ASSERT_EQ(file_write(f.get(), "x", 1), 1);
     EXPECT_NE(file_attributes(path("scratch.tmp")), kInvalidAttributes);
   }
@@ -223,8 +205,8 @@ TEST_F(FileTest, SeeksAndSizesPastFourGiB) {
   // A sparse file where the system makes one; Windows itself would write
   // five gigabytes of zeros.
   if (kPathSeparator == '\\' && !running_under_wine()) GTEST_SKIP() << "no sparse files without flags on Windows";
-  OpenFile f(open("big.bin", kGenericRead | kGenericWrite, kShareRead, kCreateAlways));
-  ASSERT_TRUE(f.ok());
+  ScopedFile f(open("big.bin", kGenericRead | kGenericWrite, kShareRead, kCreateAlways));
+  ASSERT_TRUE(f);
   const uint64_t at = 5 * kGiB;
   ASSERT_TRUE(file_seek(f.get(), at));
   ASSERT_EQ(file_write(f.get(), "xyz", 3), 3);
@@ -248,23 +230,23 @@ TEST_F(FileTest, SeeksAndSizesPastFourGiB) {
 TEST_F(FileTest, LastWriteTimeFollowsTheClockAndWhatWasSet) {
   uint64_t before = filetime_of(floor<seconds>(system_clock::now()));
   {
-    OpenFile f(open("t.txt", kGenericWrite, kShareRead, kCreateAlways));
-    ASSERT_TRUE(f.ok());
+    ScopedFile f(open("t.txt", kGenericWrite, kShareRead, kCreateAlways));
+    ASSERT_TRUE(f);
     ASSERT_EQ(file_write(f.get(), "now", 3), 3);
   }
-  OpenFile f(open("t.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
-  ASSERT_TRUE(f.ok());
+  ScopedFile f(open("t.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
+  ASSERT_TRUE(f);
   uint64_t written = 0;
   ASSERT_TRUE(file_last_write_time(f.get(), &written));
   constexpr uint64_t kSlack = 10ull * 10000000u;  // ten seconds
   EXPECT_GT(written + kSlack, before);
   EXPECT_LT(written, before + kSlack);
-  f.close();
+  f.reset();
 
   sys_seconds set = sys_days{year{2001} / 3 / 4} + hours{5} + minutes{6} + seconds{7};
   fs::last_write_time(path("t.txt"), file_clock::from_sys(set));
-  OpenFile again(open("t.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
-  ASSERT_TRUE(again.ok());
+  ScopedFile again(open("t.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
+  ASSERT_TRUE(again);
   ASSERT_TRUE(file_last_write_time(again.get(), &written));
   EXPECT_EQ(written, filetime_of(set));
 
@@ -307,7 +289,7 @@ TEST_F(FileTest, CopyOverwritesOnlyWhenAllowedAndKeepsTheWriteTime) {
   EXPECT_EQ(get("dst.txt"), "new content");
   ASSERT_TRUE(file_copy(path("src.txt"), path("fresh.txt"), true)) << last_error();
   EXPECT_EQ(get("fresh.txt"), "new content");
-  OpenFile fresh(open("fresh.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
+  ScopedFile fresh(open("fresh.txt", kGenericRead, kShareRead | kShareWrite, kOpenExisting));
   uint64_t when = 0;
   ASSERT_TRUE(file_last_write_time(fresh.get(), &when));
   EXPECT_EQ(when, filetime_of(set));
@@ -321,11 +303,11 @@ TEST_F(FileTest, CopyOverwritesOnlyWhenAllowedAndKeepsTheWriteTime) {
 TEST_F(FileTest, CopyOntoAFileHeldByAWriterIsRefused) {
   put("src.txt", "new");
   put("held.txt", "held");
-  OpenFile holder(open("held.txt", kGenericWrite, kShareRead, kOpenExisting));
-  ASSERT_TRUE(holder.ok());
+  ScopedFile holder(open("held.txt", kGenericWrite, kShareRead, kOpenExisting));
+  ASSERT_TRUE(holder);
   EXPECT_FALSE(file_copy(path("src.txt"), path("held.txt"), false));
   EXPECT_EQ(last_error(), err::kSharingViolation);
-  holder.close();
+  holder.reset();
   EXPECT_EQ(get("held.txt"), "held");
 }
 

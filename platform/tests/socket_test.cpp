@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/file.h"
+#include "platform/scoped_handle.h"
 #include "platform/socket.h"
 #include "platform/system.h"
 
@@ -19,33 +20,6 @@ namespace platform {
 namespace {
 
 using namespace std::chrono;
-
-class Socket {
- public:
-  explicit Socket(SocketHandle s = kInvalidSocket) : s_(s) {}
-  ~Socket() { reset(); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  Socket& operator=(Socket&& o) noexcept {
-    reset(o.s_);
-    o.s_ = kInvalidSocket;
-    return *this;
-  }
-  SocketHandle get() const { return s_; }
-  bool ok() const { return s_ != kInvalidSocket; }
-  SocketHandle release() {
-    SocketHandle s = s_;
-    s_ = kInvalidSocket;
-    return s;
-  }
-  void reset(SocketHandle s = kInvalidSocket) {
-    if (s_ != kInvalidSocket) socket_close(s_);
-    s_ = s;
-  }
-
- private:
-  SocketHandle s_;
-};
 
 SockAddrV4 loopback(uint16_t port = 0) {
   SockAddrV4 a;
@@ -80,24 +54,24 @@ class SocketTest : public ::testing::Test {
   void TearDown() override { sockets_cleanup(); }
 
   // A listener on 127.0.0.1 with a port of the system's choosing.
-  Socket listen_loopback(SockAddrV4* where) {
-    Socket l(socket_create(true));
-    EXPECT_TRUE(l.ok()) << socket_last_error();
+  ScopedSocket listen_loopback(SockAddrV4* where) {
+    ScopedSocket l(socket_create(true));
+    EXPECT_TRUE(l) << socket_last_error();
     EXPECT_TRUE(socket_bind(l.get(), loopback())) << socket_last_error();
     EXPECT_TRUE(socket_listen(l.get(), 5)) << socket_last_error();
     EXPECT_TRUE(socket_local_address(l.get(), where));
-    return Socket(l.release());
+    return ScopedSocket(l.release());
   }
 
   // A connected pair over loopback.
-  void connect_pair(Socket* client, Socket* server) {
+  void connect_pair(ScopedSocket* client, ScopedSocket* server) {
     SockAddrV4 where;
-    Socket l = listen_loopback(&where);
+    ScopedSocket l = listen_loopback(&where);
     ASSERT_NE(where.port, 0);
-    *client = Socket(socket_create(true));
+    *client = ScopedSocket(socket_create(true));
     ASSERT_TRUE(socket_connect(client->get(), where)) << socket_last_error();
-    *server = Socket(socket_accept(l.get()));
-    ASSERT_TRUE(server->ok()) << socket_last_error();
+    *server = ScopedSocket(socket_accept(l.get()));
+    ASSERT_TRUE(*server) << socket_last_error();
   }
 };
 
@@ -111,7 +85,7 @@ TEST_F(SocketTest, StartupReportsVersionOnePointOne) {
 }
 
 TEST_F(SocketTest, LoopbackConnectionCarriesDataBothWays) {
-  Socket client, server;
+  ScopedSocket client, server;
   connect_pair(&client, &server);
   ASSERT_EQ(socket_send(client.get(), "ping", 4), 4);
   EXPECT_EQ(recv_exactly(server.get(), 4), "ping");
@@ -131,7 +105,7 @@ TEST_F(SocketTest, LoopbackConnectionCarriesDataBothWays) {
 }
 
 TEST_F(SocketTest, ReceiveTimeOutReportsTimedOut) {
-  Socket client, server;
+  ScopedSocket client, server;
   connect_pair(&client, &server);
   ASSERT_TRUE(socket_set_option(server.get(), SocketOption::kReceiveTimeout, 300));
   auto start = steady_clock::now();
@@ -142,7 +116,7 @@ TEST_F(SocketTest, ReceiveTimeOutReportsTimedOut) {
 }
 
 TEST_F(SocketTest, NonBlockingReceiveWouldBlock) {
-  Socket client, server;
+  ScopedSocket client, server;
   connect_pair(&client, &server);
   ASSERT_TRUE(socket_set_blocking(server.get(), false));
   char buf[8];
@@ -155,13 +129,13 @@ TEST_F(SocketTest, NonBlockingReceiveWouldBlock) {
 
 TEST_F(SocketTest, AcceptedSocketBlocksEvenFromANonBlockingListener) {
   SockAddrV4 where;
-  Socket l = listen_loopback(&where);
+  ScopedSocket l = listen_loopback(&where);
   ASSERT_TRUE(socket_set_blocking(l.get(), false));
-  Socket client(socket_create(true));
+  ScopedSocket client(socket_create(true));
   ASSERT_TRUE(socket_connect(client.get(), where));
   ASSERT_EQ(socket_wait(l.get(), false, 5000), 1);
-  Socket server(socket_accept(l.get()));
-  ASSERT_TRUE(server.ok()) << socket_last_error();
+  ScopedSocket server(socket_accept(l.get()));
+  ASSERT_TRUE(server) << socket_last_error();
   // Blocking shows as a time-out where a non-blocking socket would block.
   ASSERT_TRUE(socket_set_option(server.get(), SocketOption::kReceiveTimeout, 200));
   char c;
@@ -170,7 +144,7 @@ TEST_F(SocketTest, AcceptedSocketBlocksEvenFromANonBlockingListener) {
 }
 
 TEST_F(SocketTest, WaitTellsWhenDataArrives) {
-  Socket client, server;
+  ScopedSocket client, server;
   connect_pair(&client, &server);
   auto start = steady_clock::now();
   EXPECT_EQ(socket_wait(server.get(), false, 200), 0);
@@ -211,7 +185,7 @@ bool wakes_within(Call call, Wake wake, Unblock unblock, milliseconds limit) {
 }
 
 TEST_F(SocketTest, ShutdownFromAnotherThreadWakesABlockedReceive) {
-  Socket client, server;
+  ScopedSocket client, server;
   connect_pair(&client, &server);
   auto result = std::make_shared<std::atomic<int64_t>>(99);
   bool woke = wakes_within(
@@ -233,7 +207,7 @@ TEST_F(SocketTest, ShutdownOfAListenerWakesABlockedAccept) {
   bool woke = wakes_within([accepted, l] { *accepted = socket_accept(l); },
                            [&] { EXPECT_TRUE(socket_shutdown(l, 2)) << socket_last_error(); },
                            [&] {
-                             Socket c(socket_create(true));
+                             ScopedSocket c(socket_create(true));
                              socket_connect(c.get(), where);
                            },
                            seconds(10));
@@ -243,25 +217,25 @@ TEST_F(SocketTest, ShutdownOfAListenerWakesABlockedAccept) {
 }
 
 TEST_F(SocketTest, ShutdownOfAnUnconnectedSocketIsRefused) {
-  Socket s(socket_create(true));
+  ScopedSocket s(socket_create(true));
   EXPECT_FALSE(socket_shutdown(s.get(), 2));
   EXPECT_EQ(socket_last_error(), err::kWsaNotConnected);
 }
 
 TEST_F(SocketTest, BindingAPortWithAListenerFails) {
   SockAddrV4 where;
-  Socket l = listen_loopback(&where);
-  Socket second(socket_create(true));
+  ScopedSocket l = listen_loopback(&where);
+  ScopedSocket second(socket_create(true));
   EXPECT_FALSE(socket_bind(second.get(), where));
   EXPECT_EQ(socket_last_error(), err::kWsaAddrInUse);
 }
 
 TEST_F(SocketTest, ConnectingToAPortWithoutListenerIsRefused) {
-  Socket holder(socket_create(true));  // holds the port so nobody listens on it
+  ScopedSocket holder(socket_create(true));  // holds the port so nobody listens on it
   ASSERT_TRUE(socket_bind(holder.get(), loopback()));
   SockAddrV4 where;
   ASSERT_TRUE(socket_local_address(holder.get(), &where));
-  Socket client(socket_create(true));
+  ScopedSocket client(socket_create(true));
   EXPECT_FALSE(socket_connect(client.get(), where));
   EXPECT_EQ(socket_last_error(), err::kWsaConnRefused);
 }
@@ -276,7 +250,7 @@ TEST_F(SocketTest, SendFileDeliversTheRangeExactly) {
   ASSERT_NE(f, kInvalidFile) << last_error();
   ASSERT_EQ(file_write(f, content.data(), content.size()), static_cast<int64_t>(content.size()));
 
-  Socket client, server;
+  ScopedSocket client, server;
   connect_pair(&client, &server);
   std::string received;
   std::thread reader([&] { received = recv_exactly(server.get(), 1u << 30); });
@@ -295,7 +269,7 @@ TEST_F(SocketTest, SendFileDeliversTheRangeExactly) {
 }
 
 TEST_F(SocketTest, DatagramsCarryTheirSenderAndRefuseSmallBuffers) {
-  Socket a(socket_create(false)), b(socket_create(false));
+  ScopedSocket a(socket_create(false)), b(socket_create(false));
   ASSERT_TRUE(socket_bind(a.get(), loopback()));
   ASSERT_TRUE(socket_bind(b.get(), loopback()));
   SockAddrV4 at_a, at_b;
