@@ -174,7 +174,8 @@ TEST_F(ForgedLogTest, ClientTextCannotForgeLinesOrFields) {
   EXPECT_EQ(Request(doc + Basic("alice:wrong") + "\r\n"), 401);
   EXPECT_EQ(Request(doc + Basic(std::string("alice:wonder\0", 13)) + "\r\n"), 401);
   // Not found, or (Windows) not a valid name: either way an "Error reading" line.
-  int missing = Request("GET /missing%0d%0a10.9.9.9%20[forged]%1b HTTP/1.0\r\n\r\n");
+  // (A CR or LF in a path is refused before it could reach a log.)
+  int missing = Request("GET /missing%1b10.9.9.9%20[forged]%09%7f HTTP/1.0\r\n\r\n");
   EXPECT_TRUE(missing == 404 || missing == 500) << missing;
   EXPECT_EQ(Request("GET /page.html HTTP/1.0\r\nAuthorization: Digest a\x1b[2Jb\xff\r\n\r\n"), 200);
 
@@ -194,7 +195,7 @@ TEST_F(ForgedLogTest, ClientTextCannotForgeLinesOrFields) {
   bool path = false, digest = false;
   for (const auto& line : LogLines(settings().error_log_file_name)) {
     EXPECT_TRUE(line.rfind("127.0.0.1 [", 0) == 0 || line.rfind("LOCAL SYSTEM ERROR  [", 0) == 0) << line;
-    path |= line.find("missing\\x0d\\x0a10.9.9.9 [forged]\\x1b\" - ") != std::string::npos;
+    path |= line.find("missing\\x1b10.9.9.9 [forged]\\x09\\x7f\" - ") != std::string::npos;
   }
   for (const auto& line : LogLines(settings().trace_log_file_name)) {
     EXPECT_TRUE(line.rfind("127.0.0.1 [", 0) == 0 || line.rfind("No Request Data [", 0) == 0) << line;

