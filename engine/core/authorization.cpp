@@ -4,11 +4,10 @@
 #include <string_view>
 
 #include "config/access_model.h"
-#include "engine/core/dispatch.h"
 #include "engine/core/text_util.h"
 #include "engine/core/virtual_server.h"
-#include "engine/pages/error_page.h"
-#include "engine/pages/log_writer.h"
+#include "engine/core/error_page.h"
+#include "engine/core/log_writer.h"
 
 namespace brisvane {
 namespace {
@@ -41,13 +40,16 @@ void TakeBasicCredentials(std::string_view encoded, RequestContext& ctx) {
   auth.authenticated = user && CredentialsEqual(user->password, auth.password);
 }
 
-int CheckMasterUser(const VirtualServerConfig& config, RequestContext& ctx) {
+StageResult CheckMasterUser(const VirtualServerConfig& config, RequestContext& ctx) {
   if (IsReadMethod(ctx.request.method)) return kStageDone;
   // Both comparisons run, so a wrong user name takes as long as a wrong
   // password.
   bool user_ok = CredentialsEqual(ctx.auth.user, config.master_user);
   bool password_ok = CredentialsEqual(ctx.auth.password, config.master_password);
-  if (user_ok && password_ok) return kStageDone;
+  if (user_ok && password_ok) {
+    ctx.auth.authenticated = true;  // the master user proved who it is
+    return kStageDone;
+  }
   // No challenge header: only access lists have a realm to name in one.
   RespondError(ctx, 401, "Access Denied");
   return kStageStop;
@@ -55,7 +57,7 @@ int CheckMasterUser(const VirtualServerConfig& config, RequestContext& ctx) {
 
 }  // namespace
 
-int ParseAuthorizationHeader(EngineLogs& logs, RequestContext& ctx) {
+StageResult ParseAuthorizationHeader(EngineLogs& logs, RequestContext& ctx) {
   const std::string* header = ctx.request.Get(kHdrAuthorization);
   if (!header) return kStageDecline;
   std::string_view value = *header;
@@ -74,7 +76,7 @@ int ParseAuthorizationHeader(EngineLogs& logs, RequestContext& ctx) {
   return kStageDecline;
 }
 
-int AuthorizeBySecurityType(EngineLogs& logs, RequestContext& ctx) {
+StageResult AuthorizeBySecurityType(EngineLogs& logs, RequestContext& ctx) {
   ctx.auth.listing_allowed = true;
   const VirtualServerConfig* config = ConfigOf(ctx);
   uint32_t type = config ? config->security_type : kSecurityOpen;
@@ -85,7 +87,7 @@ int AuthorizeBySecurityType(EngineLogs& logs, RequestContext& ctx) {
   return kStageStop;
 }
 
-int CheckAccessList(EngineLogs& logs, RequestContext& ctx) {
+StageResult CheckAccessList(EngineLogs& logs, RequestContext& ctx) {
   const VirtualServerConfig* config = ConfigOf(ctx);
   const int32_t method = ctx.request.method;
   const AccessEntry* entry =

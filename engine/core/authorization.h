@@ -5,7 +5,7 @@
 // configuration snapshot only; everything they change is the request's own.
 #pragma once
 
-#include "engine/core/http_message.h"
+#include "engine/core/handler.h"
 
 namespace brisvane {
 
@@ -20,14 +20,14 @@ inline constexpr uint32_t kSecurityAccessList = 2;
 // password match the realm of the path's access entry) and traces a Digest
 // header, which authenticates no one. kStageDone when the header used one of
 // these schemes, kStageDecline when there was no header or another scheme.
-int ParseAuthorizationHeader(EngineLogs& logs, RequestContext& ctx);
+StageResult ParseAuthorizationHeader(EngineLogs& logs, RequestContext& ctx);
 
 // kStageDone when the request may go on; kStageStop with the error response
 // prepared (401, 403 or 500) when it may not. Sets ctx.auth.listing_allowed.
-int AuthorizeBySecurityType(EngineLogs& logs, RequestContext& ctx);
+StageResult AuthorizeBySecurityType(EngineLogs& logs, RequestContext& ctx);
 
 // The SecurityType 2 decision: the path's access entry, its host rules and
 // the rights of the authenticated user and of "*". Same results as above.
-int CheckAccessList(EngineLogs& logs, RequestContext& ctx);
+StageResult CheckAccessList(EngineLogs& logs, RequestContext& ctx);
 
 }  // namespace brisvane

@@ -12,9 +12,9 @@
 
 namespace brisvane {
 
-Engine::Engine() {
+Engine::Engine() : handlers_(BuiltInHandlers()) {
   nt_ = platform::platform_id() == 2;
-  flush_event_ = platform::event_create(kFlushEventName);
+  flush_event_.reset(platform::event_create(kFlushEventName));
   if (nt_) {
     platform::enable_privilege("SeBackupPrivilege");
     platform::enable_privilege("SeRestorePrivilege");
@@ -27,7 +27,7 @@ Engine::Engine() {
 Engine::~Engine() {
   if (pool_) Stop();  // the host should have stopped us; never leave threads behind
   platform::set_notice_log_sink(this, nullptr);
-  if (flush_event_) platform::event_close(flush_event_);
+  flush_event_.reset();
   platform::com_uninitialize();
 }
 
@@ -53,7 +53,7 @@ bool Engine::Start() {
   if (state_.load() != kStateStopped) return true;
   state_ = kStateStarting;
   // Stop gave the event up; a restarted engine listens again.
-  if (!flush_event_) flush_event_ = platform::event_create(kFlushEventName);
+  if (!flush_event_) flush_event_.reset(platform::event_create(kFlushEventName));
   auto next = std::make_shared<EngineSnapshot>();
   if (!LoadSettings(&next->settings, profile_)) {
     logs_.Error("Fatal error reading from registry, process may have insufficient access", nullptr);
@@ -81,7 +81,6 @@ bool Engine::Start() {
   PublishSnapshot(next);
 
   stop_ = false;
-  overloaded_ = false;
   available_ = true;
   auto listener = std::make_unique<Socket>();
   listener->CreateAndBind(true, static_cast<uint16_t>(s.port), 0);
@@ -98,7 +97,6 @@ bool Engine::Start() {
 bool Engine::Stop() {
   if (state_.load() == kStateStopped) return false;
   state_ = kStateStopping;
-  overloaded_ = true;
   stop_ = true;
   available_ = false;
   platform::sleep_ms(500);
@@ -109,10 +107,7 @@ bool Engine::Stop() {
   }
   // Nothing is left to reload; closing also removes the event's file on
   // POSIX, where the system would otherwise keep it.
-  if (flush_event_) {
-    platform::event_close(flush_event_);
-    flush_event_ = 0;
-  }
+  flush_event_.reset();
   state_ = kStateStopped;
   return true;
 }
@@ -192,9 +187,9 @@ void Engine::Housekeeping() {
     last_log_flush_ = platform::tick_count();
     logs_.Flush();
   }
-  if (flush_event_ && platform::event_is_set(flush_event_)) {
+  if (flush_event_ && platform::event_is_set(flush_event_.get())) {
     Flush();
-    platform::event_reset(flush_event_);
+    platform::event_reset(flush_event_.get());
   }
 }
 

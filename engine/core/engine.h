@@ -7,17 +7,17 @@
 #include <mutex>
 #include <string>
 
+#include "base/product.h"
+#include "engine/core/handler.h"
 #include "engine/core/server_instance.h"
 #include "engine/core/virtual_server.h"
-#include "engine/pages/log_writer.h"
-#include "engine/pages/statistics.h"
-#include "platform/event.h"
+#include "engine/core/log_writer.h"
+#include "engine/core/statistics.h"
+#include "platform/scoped_handle.h"
 
 namespace brisvane {
 
 class ConnectionPool;
-
-inline constexpr char kFlushEventName[] = "BrisvaneServerFlushEvent";
 
 class Engine final : public ServerInstance {
  public:
@@ -42,8 +42,7 @@ class Engine final : public ServerInstance {
   int32_t state() const { return state_.load(); }
   bool stop_flag() const { return stop_.load(std::memory_order_relaxed); }
   bool available() const { return available_.load(std::memory_order_relaxed); }
-  bool overloaded() const { return overloaded_.load(std::memory_order_relaxed); }
-  void set_overloaded(bool on) { overloaded_.store(on, std::memory_order_relaxed); }
+  const HandlerTable& handlers() const { return handlers_; }
   std::atomic<uint32_t>& current_clients() { return current_clients_; }
   // The port the listener really bound (differs from the setting for 0).
   uint16_t bound_port() const { return bound_port_; }
@@ -51,11 +50,11 @@ class Engine final : public ServerInstance {
  private:
   void Housekeeping();
 
-  platform::EventHandle flush_event_ = 0;
+  const HandlerTable& handlers_;
+  platform::ScopedEvent flush_event_;
   std::atomic<int32_t> state_{kStateStopped};
   bool nt_ = true;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> overloaded_{false};
   std::atomic<bool> available_{true};
   std::atomic<uint32_t> current_clients_{0};
   std::string profile_ = "Default";

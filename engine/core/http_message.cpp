@@ -86,10 +86,6 @@ void HttpMessage::ResetResponse() {
   status_code = 500;
   status_text.reset();
   raw = false;
-  map_kind = kMapNone;
-  physical_path.clear();
-  script_url.clear();
-  path_info.clear();
 }
 
 void HttpMessage::SetStatus(int code, const char* text) {

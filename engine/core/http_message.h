@@ -39,10 +39,6 @@ inline constexpr uint32_t kHttp09 = 9;
 inline constexpr uint32_t kHttp10 = 256;
 inline constexpr uint32_t kHttp11 = 257;
 
-// Where dispatch sent the request.
-enum MapKind : int { kMapNone = 0, kMapDocument = 1, kMapStdCgi = 2, kMapWinCgi = 3,
-                     kMapRedirection = 4, kMapIsapi = 5 };
-
 class HttpMessage {
  public:
   HttpMessage() { Reset(); }
@@ -86,56 +82,10 @@ class HttpMessage {
   int status_code = 500;
   std::optional<std::string> status_text;
   bool raw = false;
-  // Mapping results.
-  int map_kind = kMapNone;
-  std::string physical_path;
-  std::string script_url;
-  std::string path_info;
 
  private:
   std::array<std::optional<std::string>, kHeaderCount> headers_;
   std::map<std::string, std::string> extra_;
-};
-
-class VirtualServerRuntime;
-struct EngineSnapshot;
-
-// Who the client proved to be, and what authorization allowed.
-struct RequestAuth {
-  std::string auth_type;  // "Basic" when the header used that scheme
-  std::string user;       // decoded, whether or not it authenticated
-  std::string password;
-  std::string realm;      // the realm protecting the path, when it exists
-  bool authenticated = false;  // user of `realm` with that password
-  bool listing_allowed = true;
-  void Reset() { *this = RequestAuth(); }
-};
-
-// One request and its response, owned by the connection handler.
-struct RequestContext {
-  // The configuration in force when the request started; a Flush never
-  // changes it under the request's feet.
-  std::shared_ptr<const EngineSnapshot> snapshot;
-  const VirtualServerRuntime* virtual_server = nullptr;
-  bool proxy = false;
-  HttpMessage request;
-  HttpMessage response;
-  RequestAuth auth;
-  uint64_t bytes_sent = 0;
-  uint64_t bytes_received = 0;
-
-  // Makes the context as good as new for the next request on the same
-  // connection, keeping the memory it already has.
-  void Reset() {
-    snapshot.reset();
-    virtual_server = nullptr;
-    proxy = false;
-    request.ResetRequest();
-    response.ResetResponse();
-    auth.Reset();
-    bytes_sent = 0;
-    bytes_received = 0;
-  }
 };
 
 }  // namespace brisvane

@@ -6,7 +6,7 @@
 #include "engine/core/engine.h"
 #include "engine/core/static_document.h"
 #include "engine/core/text_util.h"
-#include "engine/pages/error_page.h"
+#include "engine/core/error_page.h"
 
 namespace brisvane {
 namespace {
@@ -65,23 +65,18 @@ bool WriteResponse(HttpMessage& r, Socket& socket, uint64_t* body_bytes) {
   return r.body.Send(socket, body_bytes);
 }
 
-void FinishResponse(Engine& engine, RequestContext& ctx) {
-  HttpMessage& req = ctx.request;
+void FinishResponse(RequestServices& services, RequestContext& ctx) {
   HttpMessage& resp = ctx.response;
   const ServerSettings& settings = ctx.snapshot->settings;
   const std::string* type = resp.Get(kHdrContentType);
-  if (settings.process_ssi && type && (*type == "wwwserver/html-ssi" || *type == "text/ssi")) {
+  if (settings.process_ssi && type && IsIncludeMediaType(*type)) {
     // No include processor is built in yet: refuse rather than send the
     // raw directives under a handler type.
     RespondError(ctx, 500, "SSI Processing Error");
-    engine.logs().Error("SSI Processing Error on " + resp.physical_path, &ctx);
+    services.logs.Error("SSI Processing Error on " + ctx.mapping.physical_path, &ctx);
   }
-  ApplyByteRanges(engine, ctx);
-  const std::string* conn = req.Get(kHdrConnection);
-  if (settings.use_keep_alive && resp.version == kHttp10 && conn && EqualsIgnoreCase(*conn, "Keep-Alive") &&
-      resp.GetNumber(kHdrContentLength) != 0 && !engine.overloaded())
-    resp.Set(kHdrConnection, "Keep-Alive");
-  if (resp.version >= kHttp11 && engine.overloaded()) resp.Set(kHdrConnection, "close");
+  ApplyByteRanges(services.logs, ctx);
+  ctx.finished = true;
 }
 
 void DropBodyForHead(RequestContext& ctx) {

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/core/http_message.h"
+#include "engine/core/handler.h"
 #include "engine/core/socket.h"
 
 namespace brisvane {
 
-class Engine;
 
 // Status line and header block exactly as they go out. A status text,
 // header name or value ends at its first CR, LF or NUL.
@@ -21,7 +20,8 @@ std::string FormatResponseHead(const HttpMessage& response);
 // cannot be read. `body_bytes` gets the body bytes sent.
 bool WriteResponse(HttpMessage& response, Socket& socket, uint64_t* body_bytes);
 
-void FinishResponse(Engine& engine, RequestContext& ctx);
+// The step after every handler: included documents and byte ranges.
+void FinishResponse(RequestServices& services, RequestContext& ctx);
 
 // A response to HEAD has no body, whatever produced it; its headers,
 // "Content-Length" included, stay. A script's raw response is left alone.

@@ -3,23 +3,21 @@
 #include <vector>
 
 #include "engine/core/byte_range.h"
-#include "engine/core/engine.h"
+#include "engine/core/log_writer.h"
 #include "engine/core/http_date.h"
-#include "engine/pages/error_page.h"
+#include "engine/core/error_page.h"
 #include "platform/error.h"
 #include "platform/file.h"
 
 namespace brisvane {
 namespace {
 
-bool IsSsiType(const std::string* type) {
-  return type && (*type == "wwwserver/html-ssi" || *type == "text/ssi");
-}
+bool IsSsiType(const std::string* type) { return type && IsIncludeMediaType(*type); }
 
-int ServeGet(RequestContext& ctx) {
+StageResult ServeGet(RequestContext& ctx) {
   HttpMessage& resp = ctx.response;
-  if (resp.body.kind() != MessageBody::kExistingFile || resp.body.path() != resp.physical_path)
-    resp.body.UseExistingFile(resp.physical_path);
+  if (resp.body.kind() != MessageBody::kExistingFile || resp.body.path() != ctx.mapping.physical_path)
+    resp.body.UseExistingFile(ctx.mapping.physical_path);
   resp.SetStatus(200);
   if (!IsSsiType(resp.Get(kHdrContentType))) {
     FileTime modified = 0;
@@ -30,19 +28,19 @@ int ServeGet(RequestContext& ctx) {
         resp.SetStatus(304);
         resp.Clear(kHdrContentLength);
         resp.body.Reset();
-        return 1;
+        return kStageDone;
       }
       std::string text;
       if (FormatFileTime(modified, &text)) resp.Set(kHdrLastModified, text);
     }
   }
   resp.SetNumber(kHdrContentLength, resp.body.Size());
-  return 1;
+  return kStageDone;
 }
 
-int ServePut(RequestContext& ctx) {
+StageResult ServePut(RequestContext& ctx) {
   const MessageBody& body = ctx.request.body;
-  const std::string& target = ctx.response.physical_path;
+  const std::string& target = ctx.mapping.physical_path;
   bool have_body = body.kind() == MessageBody::kTemporaryFile;
   if (have_body && platform::file_copy(body.path(), target, true)) {
     RespondError(ctx, 201, "New document written");
@@ -51,12 +49,12 @@ int ServePut(RequestContext& ctx) {
   } else {
     RespondError(ctx, 409, "PUT Conflict Error");
   }
-  return 1;
+  return kStageDone;
 }
 
 }  // namespace
 
-void RespondFileError(Engine& engine, RequestContext& ctx, const char* verb, const std::string& path,
+void RespondFileError(EngineLogs& logs, RequestContext& ctx, const char* verb, const std::string& path,
                       unsigned code) {
   std::string text = platform::error_message(code);
   if (platform::is_not_found(code))
@@ -65,10 +63,10 @@ void RespondFileError(Engine& engine, RequestContext& ctx, const char* verb, con
     RespondError(ctx, 403);
   else
     RespondError(ctx, 500, text.c_str());
-  engine.logs().Error(std::string("Error ") + verb + " \"" + path + "\" - " + text, &ctx);
+  logs.Error(std::string("Error ") + verb + " \"" + path + "\" - " + text, &ctx);
 }
 
-int ServeStaticDocument(Engine& engine, RequestContext& ctx) {
+StageResult ServeStaticDocument(RequestServices& services, RequestContext& ctx) {
   switch (ctx.request.method) {
     case kMethodGet:
     case kMethodHead:
@@ -77,25 +75,25 @@ int ServeStaticDocument(Engine& engine, RequestContext& ctx) {
       return ServePut(ctx);
     case kMethodDelete:
       // A deletion that fails must not be reported as done.
-      if (!platform::file_delete(ctx.response.physical_path)) {
-        RespondFileError(engine, ctx, "deleting", ctx.response.physical_path, platform::last_error());
-        return 1;
+      if (!platform::file_delete(ctx.mapping.physical_path)) {
+        RespondFileError(services.logs, ctx, "deleting", ctx.mapping.physical_path, platform::last_error());
+        return kStageDone;
       }
       RespondError(ctx, 200, "Resource deleted");
-      return 1;
+      return kStageDone;
     default:
       RespondError(ctx, 405, "Method not allowed on this resource");
       ctx.response.Set(kHdrAllow, "GET, HEAD");
-      return 0;
+      return kStageStop;
   }
 }
 
-int ApplyByteRanges(Engine& engine, RequestContext& ctx) {
+int ApplyByteRanges(EngineLogs& logs, RequestContext& ctx) {
   const HttpMessage& req = ctx.request;
   HttpMessage& resp = ctx.response;
   const std::string* range = req.Get(kHdrRange);
-  if (!range || (req.method != kMethodGet && req.method != kMethodHead) || resp.map_kind != kMapDocument ||
-      resp.body.kind() != MessageBody::kExistingFile || resp.body.path() != resp.physical_path)
+  if (!range || (req.method != kMethodGet && req.method != kMethodHead) || ctx.mapping.kind != kMapDocument ||
+      resp.body.kind() != MessageBody::kExistingFile || resp.body.path() != ctx.mapping.physical_path)
     return 2;
   uint64_t size = resp.body.FileSize();
   std::vector<ByteRange> ranges;
@@ -107,7 +105,7 @@ int ApplyByteRanges(Engine& engine, RequestContext& ctx) {
     resp.SetNumber(kHdrContentLength, r.length);
     return 1;
   }
-  engine.logs().Trace("Partial retrieval rejected: " + *range, &ctx);
+  logs.Trace("Partial retrieval rejected: " + *range, &ctx);
   RespondError(ctx, 416);
   return 0;
 }

@@ -1,6 +1,6 @@
 #include "engine/core/virtual_server.h"
 
-#include "engine/pages/log_writer.h"
+#include "engine/core/log_writer.h"
 #include "platform/file.h"
 
 namespace brisvane {

@@ -4,15 +4,15 @@
 #include <chrono>
 #include <cstdio>
 
+#include "base/product.h"
 #include "config/type_maps.h"
-#include "engine/core/dispatch.h"
-#include "engine/core/engine.h"
+#include "engine/core/log_writer.h"
 #include "engine/core/http_date.h"
-#include "engine/core/http_message.h"
+#include "engine/core/request_context.h"
 #include "engine/core/text_util.h"
 #include "engine/core/virtual_server.h"
-#include "engine/pages/error_page.h"
-#include "engine/pages/log_writer.h"
+#include "engine/core/error_page.h"
+#include "engine/core/log_writer.h"
 #include "platform/file.h"
 #include "platform/system.h"
 
@@ -160,12 +160,12 @@ std::string BuildListingPage(const ListingRequest& request, int32_t bias_minutes
   page += heading;
   for (const ListingEntry& entry : entries) page += FormatListingRow(entry, bias_minutes);
   page += "</PRE>\n<HR><I>";
-  page += request.send_version_info ? "Brisvane/2.10" : "Brisvane";
+  page += ServerSoftware(request.send_version_info);
   page += "</I></BODY></HTML>";
   return page;
 }
 
-int ServeDirectoryListing(Engine& engine, RequestContext& ctx) {
+StageResult ServeDirectoryListing(RequestServices& services, RequestContext& ctx) {
   HttpMessage& req = ctx.request;
   HttpMessage& resp = ctx.response;
   if (req.method != kMethodGet && req.method != kMethodHead) {
@@ -175,7 +175,7 @@ int ServeDirectoryListing(Engine& engine, RequestContext& ctx) {
   }
   ListingRequest listing;
   listing.url_path = req.path;
-  listing.directory = resp.physical_path;
+  listing.directory = ctx.mapping.physical_path;
   listing.query = req.query;
   if (ctx.virtual_server) listing.auto_index = ctx.virtual_server->config().auto_index;
   if (ctx.snapshot) {
@@ -183,10 +183,10 @@ int ServeDirectoryListing(Engine& engine, RequestContext& ctx) {
     listing.type_map = &ctx.snapshot->settings.type_map;
     listing.icons = &ctx.snapshot->settings.icons;
   }
-  std::string page = BuildListingPage(listing, platform::time_zone_bias(), &engine.logs());
+  std::string page = BuildListingPage(listing, platform::time_zone_bias(), &services.logs);
   if (page.empty()) {
     RespondError(ctx, 500, "Indexing Error");
-    engine.logs().Error("Auto-Indexing Error on " + resp.physical_path, &ctx);
+    services.logs.Error("Auto-Indexing Error on " + ctx.mapping.physical_path, &ctx);
     return kStageStop;
   }
   resp.SetStatus(200);

@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "config/server_settings.h"
+#include "engine/core/handler.h"
 
 namespace brisvane {
 
-class Engine;
 class EngineLogs;
-struct RequestContext;
 
 // Served for an entry whose media type has no icon class.
 inline constexpr char kDefaultIcon[] = "/icons/default.gif";
@@ -71,6 +70,6 @@ std::string BuildListingPage(const ListingRequest& request, int32_t bias_minutes
 // The "wwwserver/autoindex" handler. GET and HEAD get the page with status
 // 200 (kStageDone); other methods 405, and a page that cannot be built
 // 500 "Indexing Error" (kStageStop).
-int ServeDirectoryListing(Engine& engine, RequestContext& ctx);
+StageResult ServeDirectoryListing(RequestServices& services, RequestContext& ctx);
 
 }  // namespace brisvane

@@ -3,10 +3,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "engine/core/dispatch.h"
-#include "engine/pages/error_page.h"
-#include "engine/core/engine.h"
-#include "engine/core/http_message.h"
+#include "base/product.h"
+#include "engine/core/error_page.h"
+#include "engine/core/virtual_server.h"
 
 namespace brisvane {
 namespace {
@@ -37,7 +36,7 @@ std::string BuildStatisticsPage(const Statistics& stats, const StatisticsPageInf
   page += "<BODY BGCOLOR=\"#FFFFFF\"><CENTER><H1>Web Server Statistics for " + info.server_name +
           "</H1></CENTER><HR>\n";
   page += "<PRE>\n";
-  page += std::string("Server version is ") + (info.send_version_info ? "Brisvane/2.10" : "Brisvane") +
+  page += std::string("Server version is ") + ServerSoftware(info.send_version_info) +
           "\n";
   page += "Server last started on " + stats.start_date() + "\n";
   page += "Server up time " + FormatUpTime(now - stats.start_time()) + "\n\n";
@@ -69,7 +68,7 @@ std::string BuildStatisticsPage(const Statistics& stats, const StatisticsPageInf
   return page;
 }
 
-int ServeStatisticsPage(Engine& engine, RequestContext& ctx) {
+StageResult ServeStatisticsPage(RequestServices& services, RequestContext& ctx) {
   StatisticsPageInfo info;
   if (ctx.snapshot) {
     const ServerSettings& s = ctx.snapshot->settings;
@@ -80,11 +79,16 @@ int ServeStatisticsPage(Engine& engine, RequestContext& ctx) {
     }
   }
   std::string page =
-      BuildStatisticsPage(engine.statistics(), info, static_cast<int64_t>(std::time(nullptr)));
+      BuildStatisticsPage(services.statistics, info, static_cast<int64_t>(std::time(nullptr)));
   HttpMessage& resp = ctx.response;
   resp.SetStatus(200);
   SetHtmlPage(resp, std::move(page));
   return kStageDone;
+}
+
+StageResult ServeAdmin(RequestServices&, RequestContext& ctx) {
+  RespondError(ctx, 501);
+  return kStageStop;
 }
 
 }  // namespace brisvane

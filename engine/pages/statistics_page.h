@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/pages/statistics.h"
+#include "engine/core/handler.h"
+#include "engine/core/statistics.h"
 
 namespace brisvane {
 
-class Engine;
-struct RequestContext;
 
 // What the page names besides the counters: the first virtual server's
 // name and administrator address, whichever server took the request.
@@ -29,8 +28,11 @@ std::string FormatUpTime(int64_t seconds);
 std::string BuildStatisticsPage(const Statistics& stats, const StatisticsPageInfo& info,
                                 int64_t now);
 
-// The "wwwserver/stats" handler: the page as an in-memory body with status
-// 200. Always kStageDone.
-int ServeStatisticsPage(Engine& engine, RequestContext& ctx);
+// The statistics handler ("/~stats"): the page as an in-memory body with
+// status 200. Always kStageDone.
+StageResult ServeStatisticsPage(RequestServices& services, RequestContext& ctx);
+
+// Remote administration ("/~admin") is not offered: 501.
+StageResult ServeAdmin(RequestServices& services, RequestContext& ctx);
 
 }  // namespace brisvane

@@ -1,6 +1,6 @@
 // The three log line layouts, the zone offset of the time stamp, and many
 // writers on one file while it is reopened.
-#include "engine/pages/log_writer.h"
+#include "engine/core/log_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/server_settings.h"
-#include "engine/core/http_message.h"
+#include "engine/core/request_context.h"
 #include "engine/core/virtual_server.h"
 #include "platform/system.h"
 

@@ -1,13 +1,13 @@
 // The statistics record (what each answered request adds) and the page
 // that shows it.
-#include "engine/pages/statistics.h"
+#include "engine/core/statistics.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "engine/core/http_message.h"
+#include "engine/core/request_context.h"
 #include "engine/pages/statistics_page.h"
 
 namespace brisvane {

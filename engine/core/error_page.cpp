@@ -1,7 +1,7 @@
-#include "engine/pages/error_page.h"
+#include "engine/core/error_page.h"
 
 #include "engine/core/virtual_server.h"
-#include "engine/pages/error_template.h"
+#include "engine/core/error_template.h"
 
 namespace brisvane {
 

@@ -1,4 +1,4 @@
-#include "engine/pages/error_template.h"
+#include "engine/core/error_template.h"
 
 namespace brisvane {
 

@@ -1,4 +1,4 @@
-#include "engine/pages/log_writer.h"
+#include "engine/core/log_writer.h"
 
 #include <cstdio>
 #include <ctime>
@@ -6,7 +6,7 @@
 
 #include "config/server_settings.h"
 #include "engine/core/http_date.h"
-#include "engine/core/http_message.h"
+#include "engine/core/request_context.h"
 #include "engine/core/virtual_server.h"
 #include "platform/message_box.h"
 #include "platform/system.h"

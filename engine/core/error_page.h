@@ -3,7 +3,7 @@
 // the built-in one.
 #pragma once
 
-#include "engine/core/http_message.h"
+#include "engine/core/request_context.h"
 
 namespace brisvane {
 

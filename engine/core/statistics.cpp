@@ -1,9 +1,9 @@
-#include "engine/pages/statistics.h"
+#include "engine/core/statistics.h"
 
 #include <ctime>
 
 #include "engine/core/http_date.h"
-#include "engine/core/http_message.h"
+#include "engine/core/request_context.h"
 
 namespace brisvane {
 

@@ -1,0 +1,59 @@
+// The shape every request handler has: one signature, a typed stage
+// result, and a narrow set of services instead of the whole engine.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "engine/core/request_context.h"
+
+namespace brisvane {
+
+class EngineLogs;
+class Socket;
+class Statistics;
+struct HandlerTable;
+
+// What a stage tells the pipeline; the HTTP status lives in the response.
+enum StageResult : int {
+  kStageStop = 0,     // a response (usually an error) is ready; skip the rest
+  kStageDone = 1,     // a response is ready to be finished
+  kStageDecline = 2,  // not this stage's request
+  kStageRestart = 3,  // the request changed: map it again
+};
+
+// What a stage may use besides its request.
+struct RequestServices {
+  EngineLogs& logs;
+  Statistics& statistics;
+  const HandlerTable& handlers;
+  // The client's connection, for handlers that stream; null for a request
+  // made on the server's own behalf.
+  Socket* connection = nullptr;
+  // The engine's state when the request was read.
+  uint32_t current_clients = 0;
+  bool available = true;
+};
+
+using Handler = StageResult (*)(RequestServices& services, RequestContext& ctx);
+
+// One handler per kind, built once by the engine library.
+struct HandlerTable {
+  std::array<Handler, static_cast<size_t>(HandlerKind::kCount)> handlers{};
+  Handler Get(HandlerKind kind) const { return handlers[static_cast<size_t>(kind)]; }
+  void Set(HandlerKind kind, Handler h) { handlers[static_cast<size_t>(kind)] = h; }
+};
+
+// The table of the handlers this library holds, from every part of the
+// engine; defined where all of them are visible.
+const HandlerTable& BuiltInHandlers();
+
+// The handler kind that a "wwwserver/..." media type names (a type map
+// entry may name any of them), or kDocument for any other type.
+HandlerKind HandlerKindOfType(std::string_view media_type);
+
+// Documents whose includes are processed when they are sent.
+bool IsIncludeMediaType(std::string_view media_type);
+
+}  // namespace brisvane

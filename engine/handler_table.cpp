@@ -1,0 +1,46 @@
+// The engine library's handler table: the one place that sees the handlers
+// of every part of the engine and puts each under its kind.
+#include "engine/core/error_page.h"
+#include "engine/core/handler.h"
+#include "engine/core/log_writer.h"
+#include "engine/core/pipeline.h"
+#include "engine/core/redirection.h"
+#include "engine/core/static_document.h"
+#include "engine/pages/auto_index.h"
+#include "engine/pages/statistics_page.h"
+
+namespace brisvane {
+namespace {
+
+// Script kinds whose runner this build does not hold yet.
+StageResult NoScriptRunner(RequestServices& services, RequestContext& ctx) {
+  const char* type = ctx.handler == HandlerKind::kStdCgi   ? "wwwserver/stdcgi"
+                     : ctx.handler == HandlerKind::kWinCgi ? "wwwserver/wincgi"
+                                                           : "wwwserver/isapi";
+  RespondError(ctx, 501);
+  services.logs.Error(std::string("No handler for ") + type + " in this server", &ctx);
+  return kStageStop;
+}
+
+HandlerTable MakeTable() {
+  HandlerTable t;
+  t.Set(HandlerKind::kDocument, ServeStaticDocument);
+  t.Set(HandlerKind::kDirectoryListing, ServeDirectoryListing);
+  t.Set(HandlerKind::kRedirection, ServeRedirection);
+  t.Set(HandlerKind::kStdCgi, NoScriptRunner);
+  t.Set(HandlerKind::kWinCgi, NoScriptRunner);
+  t.Set(HandlerKind::kIsapi, NoScriptRunner);
+  t.Set(HandlerKind::kStatistics, ServeStatisticsPage);
+  t.Set(HandlerKind::kAdmin, ServeAdmin);
+  t.Set(HandlerKind::kProxy, RefuseProxy);
+  return t;
+}
+
+}  // namespace
+
+const HandlerTable& BuiltInHandlers() {
+  static const HandlerTable table = MakeTable();
+  return table;
+}
+
+}  // namespace brisvane
