@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 
@@ -79,5 +80,12 @@ os_error reg_delete_key(RegHandle key, const std::string& subkey);
 // and restore privileges.
 os_error reg_save_key(RegHandle key, const std::string& file);
 os_error reg_restore_key(RegHandle key, const std::string& file);
+
+// Reads the store as a whole and lists every line it cannot read, as
+// "line N: what"; `where` names the store (the registry file on POSIX). On
+// Windows the system keeps the registry, so nothing is ever listed there.
+// An error only when the store cannot be read at all; a missing file is an
+// empty registry.
+os_error reg_check_store(std::string* where, std::vector<std::string>* problems);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "config/foreign_export.h"
 #include "config/server_settings.h"
 #include "engine/core/connection_pool.h"
 #include "engine/core/socket.h"
@@ -197,7 +198,11 @@ bool Engine::Command(const char* name, int32_t, int32_t) {
   if (!name) return false;
   if (std::strcmp(name, "RESOLVE_IP") == 0) return false;      // no address-echo client yet
   if (std::strcmp(name, "IMPORT_WEBSITE") == 0) return false;  // the import always fails
-  if (std::strcmp(name, "EXPORT_WEBSITE") == 0) return false;  // no export yet
+  if (std::strcmp(name, "EXPORT_WEBSITE") == 0) {
+    if (auto snap = snapshot()) return ExportForeignConfiguration(snap->settings);
+    ServerSettings loaded;  // not started: export what the profile holds
+    return LoadSettings(&loaded, profile_) && ExportForeignConfiguration(loaded);
+  }
   if (std::strcmp(name, "IDLE") == 0) {
     Housekeeping();
     return true;

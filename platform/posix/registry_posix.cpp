@@ -507,6 +507,33 @@ os_error reg_enum_value(RegHandle key, uint32_t index, uint32_t max_name, std::s
 os_error reg_delete_key(RegHandle key, const std::string& subkey) {
   return Store::get().delete_key(key, subkey);
 }
+os_error reg_check_store(std::string* where, std::vector<std::string>* problems) {
+  std::string file = posix::registry_file_path();
+  if (where) *where = file;
+  if (problems) problems->clear();
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? err::kSuccess : posix::from_errno(errno);
+  std::string text;
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      os_error e = posix::from_errno(errno);
+      ::close(fd);
+      return e;
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  posix::RegKey scratch;
+  posix::add_roots(&scratch);
+  posix::ParseResult parsed = posix::parse_reg_text(text, &scratch);
+  if (problems) *problems = std::move(parsed.problems);
+  return err::kSuccess;
+}
+
 os_error reg_save_key(RegHandle key, const std::string& file) {
   return Store::get().save_key(key, file);
 }

@@ -105,4 +105,10 @@ os_error reg_restore_key(RegHandle key, const std::string& file) {
   return static_cast<os_error>(RegRestoreKeyA(hkey(key), file.c_str(), REG_FORCE_RESTORE));
 }
 
+os_error reg_check_store(std::string* where, std::vector<std::string>* problems) {
+  if (where) *where = "the system registry";
+  if (problems) problems->clear();
+  return ERROR_SUCCESS;
+}
+
 }  // namespace platform
