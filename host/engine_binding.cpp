@@ -8,13 +8,13 @@ namespace brisvane {
 EngineBinding::EngineBinding() {
   std::string path = platform::executable_directory() + platform::kPathSeparator +
                      platform::engine_library_name();
-  library_ = platform::library_load(path);
+  library_.reset(platform::library_load(path));
   if (!library_) {
     status_ = platform::error_message(platform::last_error());
     return;
   }
   auto create = reinterpret_cast<CreateServerInstanceFunction>(
-      platform::library_symbol(library_, "CreateServerInstance"));
+      platform::library_symbol(library_.get(), "CreateServerInstance"));
   if (!create) {
     status_ = platform::error_message(platform::last_error());
     return;
@@ -30,7 +30,7 @@ EngineBinding::EngineBinding() {
 EngineBinding::~EngineBinding() {
   delete instance_;  // the engine's own deleting destructor frees it
   instance_ = nullptr;
-  if (library_) platform::library_free(library_);
+  // The library goes after the instance, with the members.
 }
 
 }  // namespace brisvane

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/core/server_instance.h"
-#include "platform/library.h"
+#include "platform/scoped_handle.h"
 
 namespace brisvane {
 
@@ -23,7 +23,7 @@ class EngineBinding {
   const std::string& status() const { return status_; }
 
  private:
-  platform::LibraryHandle library_ = 0;
+  platform::ScopedLibrary library_;
   ServerInstance* instance_ = nullptr;
   std::string status_;
 };
