@@ -50,6 +50,9 @@ class Engine final : public ServerInstance {
 
  private:
   void Housekeeping();
+  // Learns the public address and lets the virtual servers that follow it
+  // take it; records the time of the attempt. False when none was found.
+  bool ResolveDynamicIp();
 
   platform::EventHandle flush_event_ = 0;
   std::atomic<int32_t> state_{kStateStopped};
