@@ -20,7 +20,7 @@ struct Result {
 };
 
 // Runs a program and collects its standard output; at most `timeout_ms`.
-Result Run(const std::string& command_line, uint32_t timeout_ms = 60000) {
+Result RunProgram(const std::string& command_line, uint32_t timeout_ms = 60000) {
   Result r;
   platform::PipeHandle rd, wr;
   if (!platform::pipe_create(&rd, &wr, false, true)) return r;
@@ -68,19 +68,19 @@ class ServiceManagerTest : public ::testing::Test {
     uint32_t port = 0;
     platform::reg_set_value(key, "Port", platform::kRegDword, &port, sizeof port);
     platform::reg_close_key(key);
-    Run(tool_ + "d");  // what an earlier, interrupted run left
+    RunProgram(tool_ + "d");  // what an earlier, interrupted run left
   }
   void TearDown() override {
-    if (!tool_.empty() && Run(tool_ + "d").out.find("still running") != std::string::npos) {
+    if (!tool_.empty() && RunProgram(tool_ + "d").out.find("still running") != std::string::npos) {
       WaitForState(1);
-      Run(tool_ + "d");
+      RunProgram(tool_ + "d");
     }
   }
 
   // Queries until the tool reports `state`, for up to 20 s.
   bool WaitForState(int state) {
     for (int i = 0; i < 80; ++i) {
-      if (Run(tool_ + "q").out.find("State: " + std::to_string(state) + "\n") != std::string::npos) return true;
+      if (RunProgram(tool_ + "q").out.find("State: " + std::to_string(state) + "\n") != std::string::npos) return true;
       platform::sleep_ms(250);
     }
     return false;
@@ -90,25 +90,25 @@ class ServiceManagerTest : public ::testing::Test {
 };
 
 TEST_F(ServiceManagerTest, InstallStartDeleteWhileRunningThenAfterStop) {
-  EXPECT_EQ(Run(tool_ + "q").out, "Brisvane Professional service is not installed\n");
+  EXPECT_EQ(RunProgram(tool_ + "q").out, "Brisvane Professional service is not installed\n");
   std::string cmd = stage_ + "vanehost.exe -p ServiceTest -s";
-  Result add = Run(tool_ + "a \"" + cmd + "\"");
+  Result add = RunProgram(tool_ + "a \"" + cmd + "\"");
   EXPECT_EQ(add.exit_code, 0u);
   EXPECT_EQ(add.out, "Brisvane Professional service installed\nCommand Line: [" + cmd +
                          "]\nYou must either reboot or use the control panel to start Brisvane Professional.\n");
-  EXPECT_EQ(Run(tool_ + "q").out,
+  EXPECT_EQ(RunProgram(tool_ + "q").out,
             "Brisvane Professional service installed\nState: 1\nCommand Line: [" + cmd + "]\n");
 
-  Result start = Run(platform::get_env("WINDIR").value_or("C:\\windows") + "\\system32\\net.exe start Brisvane");
+  Result start = RunProgram(platform::get_env("WINDIR").value_or("C:\\windows") + "\\system32\\net.exe start Brisvane");
   ASSERT_TRUE(WaitForState(4)) << start.out;
 
-  EXPECT_EQ(Run(tool_ + "delete").out, "Service is still running.  Sending stop request...\n");
+  EXPECT_EQ(RunProgram(tool_ + "delete").out, "Service is still running.  Sending stop request...\n");
   // The host acts on a stop after its idle sleep: within about 7 s.
   ASSERT_TRUE(WaitForState(1));
-  EXPECT_NE(Run(tool_ + "q").out.find("Command Line: [" + cmd + "]"), std::string::npos);
+  EXPECT_NE(RunProgram(tool_ + "q").out.find("Command Line: [" + cmd + "]"), std::string::npos);
 
-  EXPECT_EQ(Run(tool_ + "d").out, "Brisvane Professional service removed\n");
-  EXPECT_EQ(Run(tool_ + "q").out, "Brisvane Professional service is not installed\n");
+  EXPECT_EQ(RunProgram(tool_ + "d").out, "Brisvane Professional service removed\n");
+  EXPECT_EQ(RunProgram(tool_ + "q").out, "Brisvane Professional service is not installed\n");
 }
 
 }  // namespace
