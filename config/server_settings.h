@@ -110,7 +110,7 @@ struct ServerSettings {
   uint32_t priority_level = 2;
   uint32_t num_threads = 12;
   uint32_t bounce_port = 80;
-  std::string bounce_site = "checkip.example.net";
+  std::string bounce_site = "checkip.amazonaws.com";
   bool use_remote_admin = true;  // the configuration module's own setting
 
   // Log

@@ -1,7 +1,9 @@
 // vanehost on POSIX: a foreground program. Application mode prints every
 // log line as it comes and handles SIGINT/SIGTERM (stop and exit), SIGHUP
-// (reload) and SIGUSR1 (pause or resume); "-s" runs the service loop for a
-// service manager such as systemd, where SIGTERM is the stop control.
+// (reload), SIGUSR1 (pause or resume) and SIGUSR2 (resolve the dynamic
+// address now); "-s" runs the service loop for a service manager such as
+// systemd, where SIGTERM is the stop control and SIGHUP and SIGUSR2 keep
+// their meaning.
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,6 +50,8 @@ int RunApplication(ServerInstance* engine, const sigset_t& set) {
       engine->Flush();
     } else if (sig == SIGUSR1) {
       brisvane::TogglePause(engine);
+    } else if (sig == SIGUSR2) {
+      engine->Command("RESOLVE_IP", 0, 0);
     }
   }
 }
@@ -57,6 +61,8 @@ int RunService(ServerInstance* engine, const sigset_t& set) {
   while (true) {
     int sig = WaitSignal(set, 2000);
     if (sig == SIGTERM || sig == SIGINT) break;
+    if (sig == SIGHUP) engine->Flush();
+    if (sig == SIGUSR2) engine->Command("RESOLVE_IP", 0, 0);
     if (sig == 0) {
       Sleep(5000);
       engine->Command("IDLE", 0, 0);
@@ -73,7 +79,7 @@ int main(int argc, char** argv) {
   // thread happens to run; engine threads inherit the mask.
   sigset_t set;
   sigemptyset(&set);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set, s);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&set, s);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
   static brisvane::EngineBinding binding;

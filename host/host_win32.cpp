@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/product.h"
 #include "host/startup.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
@@ -13,7 +14,6 @@ namespace {
 
 using brisvane::ServerInstance;
 
-constexpr char kServiceName[] = "SimpleService";
 constexpr UINT_PTR kIdleTimer = 1;
 
 brisvane::EngineBinding* g_binding = nullptr;

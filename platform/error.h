@@ -46,6 +46,10 @@ inline constexpr os_error kCantOpen = 1011;
 inline constexpr os_error kCantRead = 1012;
 inline constexpr os_error kCantWrite = 1013;
 inline constexpr os_error kKeyDeleted = 1018;
+inline constexpr os_error kServiceDoesNotExist = 1060;
+inline constexpr os_error kServiceCannotAcceptCtrl = 1061;
+inline constexpr os_error kServiceNotActive = 1062;
+inline constexpr os_error kServiceExists = 1073;
 inline constexpr os_error kTimeout = 1460;
 
 // Windows Sockets codes.

@@ -46,6 +46,10 @@ bool socket_listen(SocketHandle s, int backlog);
 // An accepted connection, or kInvalidSocket. The new socket is blocking.
 SocketHandle socket_accept(SocketHandle s);
 bool socket_connect(SocketHandle s, const SockAddrV4& addr);
+// Connects a blocking socket but gives up after `ms`: false with 10060 when
+// the time passed (a peer that never answers), or with the connect error.
+// The socket is blocking again afterwards.
+bool socket_connect_within(SocketHandle s, const SockAddrV4& addr, uint32_t ms);
 // Bytes moved, 0 for an orderly close (receive), or -1.
 int64_t socket_recv(SocketHandle s, void* buf, size_t len);
 int64_t socket_send(SocketHandle s, const void* data, size_t len);

@@ -13,7 +13,7 @@
 
 namespace brisvane {
 
-Engine::Engine() : handlers_(BuiltInHandlers()) {
+Engine::Engine() : parts_(BuiltInParts()), handlers_(*parts_.handlers) {
   nt_ = platform::platform_id() == 2;
   flush_event_.reset(platform::event_create(kFlushEventName));
   if (nt_) {
@@ -80,6 +80,7 @@ bool Engine::Start() {
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
   PublishSnapshot(next);
+  if (s.dynamic_ip) ResolveDynamicIp();
 
   stop_ = false;
   available_ = true;
@@ -182,8 +183,30 @@ bool Engine::SetLogHook(LogHookFunction hook, int32_t level, uintptr_t user) {
   return true;
 }
 
+bool Engine::ResolveDynamicIp() {
+  last_resolve_ = platform::tick_count();
+  auto current = snapshot();
+  auto next = std::make_shared<EngineSnapshot>();
+  if (current) {
+    next->settings = current->settings;
+  } else if (!LoadSettings(&next->settings, profile_)) {
+    return false;
+  }
+  bool changed = false;
+  bool found = parts_.resolve_dynamic_address(&next->settings, profile_, logs_, &changed);
+  if (!changed || !current) return found;
+  // Requests that select by SiteIP see the new address from now on.
+  for (const VirtualServerConfig& vs : next->settings.virtual_servers)
+    next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
+  PublishSnapshot(next);
+  return found;
+}
+
 void Engine::Housekeeping() {
   uint32_t now = platform::tick_count();
+  auto current = snapshot();
+  if (current && current->settings.dynamic_ip && now - last_resolve_ > current->settings.dynamic_refresh)
+    ResolveDynamicIp();
   if (now - last_log_flush_ > 900000u) {
     last_log_flush_ = platform::tick_count();
     logs_.Flush();
@@ -196,7 +219,7 @@ void Engine::Housekeeping() {
 
 bool Engine::Command(const char* name, int32_t, int32_t) {
   if (!name) return false;
-  if (std::strcmp(name, "RESOLVE_IP") == 0) return false;      // no address-echo client yet
+  if (std::strcmp(name, "RESOLVE_IP") == 0) return ResolveDynamicIp();
   if (std::strcmp(name, "IMPORT_WEBSITE") == 0) return false;  // the import always fails
   if (std::strcmp(name, "EXPORT_WEBSITE") == 0) {
     if (auto snap = snapshot()) return ExportForeignConfiguration(snap->settings);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/product.h"
-#include "engine/core/handler.h"
+#include "engine/core/engine_parts.h"
 #include "engine/core/server_instance.h"
 #include "engine/core/virtual_server.h"
 #include "engine/core/log_writer.h"
@@ -49,7 +49,11 @@ class Engine final : public ServerInstance {
 
  private:
   void Housekeeping();
+  // Learns the public address and lets the virtual servers that follow it
+  // take it; records the time of the attempt. False when none was found.
+  bool ResolveDynamicIp();
 
+  const EngineParts& parts_;
   const HandlerTable& handlers_;
   platform::ScopedEvent flush_event_;
   std::atomic<int32_t> state_{kStateStopped};

@@ -45,10 +45,6 @@ struct HandlerTable {
   void Set(HandlerKind kind, Handler h) { handlers[static_cast<size_t>(kind)] = h; }
 };
 
-// The table of the handlers this library holds, from every part of the
-// engine; defined where all of them are visible.
-const HandlerTable& BuiltInHandlers();
-
 // The handler kind that a "wwwserver/..." media type names (a type map
 // entry may name any of them), or kDocument for any other type.
 HandlerKind HandlerKindOfType(std::string_view media_type);

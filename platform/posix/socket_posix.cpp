@@ -220,6 +220,35 @@ bool socket_connect(SocketHandle s, const SockAddrV4& addr) {
   return fail();
 }
 
+bool socket_connect_within(SocketHandle s, const SockAddrV4& addr, uint32_t ms) {
+  int fd = fd_of(s);
+  if (!socket_set_blocking(s, false)) return false;
+  sockaddr_in sa = to_native(addr);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  if (!ok && errno != EINPROGRESS && errno != EINTR) {
+    record_errno();
+  } else if (!ok) {
+    int ready = socket_wait(s, true, ms);
+    int so_error = 0;
+    socklen_t len = sizeof so_error;
+    if (ready == 0) {
+      set_socket_error(err::kWsaTimedOut);
+    } else if (ready > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) {
+      record_errno();
+    } else if (ready > 0 && so_error != 0) {
+      errno = so_error;
+      record_errno();
+    } else {
+      ok = ready > 0;
+    }
+  }
+  // Keep the failing call's code: restoring the mode must not overwrite it.
+  os_error saved = g_socket_error;
+  socket_set_blocking(s, true);
+  if (!ok) set_socket_error(saved);
+  return ok;
+}
+
 int64_t socket_recv(SocketHandle s, void* buf, size_t len) {
   int fd = fd_of(s);
   while (true) {

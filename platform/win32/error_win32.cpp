@@ -8,7 +8,10 @@ static_assert(err::kFileNotFound == ERROR_FILE_NOT_FOUND && err::kPathNotFound =
               err::kAccessDenied == ERROR_ACCESS_DENIED && err::kSharingViolation == ERROR_SHARING_VIOLATION &&
               err::kInvalidParameter == ERROR_INVALID_PARAMETER && err::kMoreData == ERROR_MORE_DATA &&
               err::kNoMoreItems == ERROR_NO_MORE_ITEMS && err::kKeyDeleted == ERROR_KEY_DELETED &&
-              err::kTimeout == ERROR_TIMEOUT && err::kBadDb == ERROR_BADDB &&
+              err::kTimeout == ERROR_TIMEOUT && err::kServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST &&
+              err::kServiceCannotAcceptCtrl == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
+              err::kServiceNotActive == ERROR_SERVICE_NOT_ACTIVE && err::kServiceExists == ERROR_SERVICE_EXISTS &&
+              err::kBadDb == ERROR_BADDB &&
               err::kAlreadyExists == ERROR_ALREADY_EXISTS && err::kFileExists == ERROR_FILE_EXISTS);
 static_assert(err::kWsaWouldBlock == 10035 && err::kWsaAddrInUse == 10048 && err::kWsaTimedOut == 10060);
 

@@ -102,6 +102,43 @@ bool socket_connect(SocketHandle s, const SockAddrV4& addr) {
   return connect(to_native(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+bool socket_connect_within(SocketHandle s, const SockAddrV4& addr, uint32_t ms) {
+  SOCKET sock = to_native(s);
+  u_long nonblocking = 1;
+  if (ioctlsocket(sock, FIONBIO, &nonblocking) != 0) return false;
+  sockaddr_in sa = to_sockaddr(addr);
+  bool ok = connect(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  int error = ok ? 0 : WSAGetLastError();
+  if (!ok && error == WSAEWOULDBLOCK) {
+    // A refused connection shows in the exception set, a made one in the
+    // write set; neither within the time means no answer.
+    fd_set writes, faults;
+    FD_ZERO(&writes);
+    FD_ZERO(&faults);
+    FD_SET(sock, &writes);
+    FD_SET(sock, &faults);
+    timeval tv{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+    int ready = select(0, nullptr, &writes, &faults, &tv);
+    int so_error = 0;
+    int len = sizeof so_error;
+    if (ready == 0) {
+      error = WSAETIMEDOUT;
+    } else if (ready < 0) {
+      error = WSAGetLastError();
+    } else if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &len) != 0) {
+      error = WSAGetLastError();
+    } else if (so_error != 0 || !FD_ISSET(sock, &writes)) {
+      error = so_error != 0 ? so_error : WSAECONNREFUSED;
+    } else {
+      ok = true;
+    }
+  }
+  nonblocking = 0;
+  ioctlsocket(sock, FIONBIO, &nonblocking);
+  if (!ok) WSASetLastError(error);
+  return ok;
+}
+
 int64_t socket_recv(SocketHandle s, void* buf, size_t len) {
   int n = recv(to_native(s), static_cast<char*>(buf), clamp(len), 0);
   return n == SOCKET_ERROR ? -1 : n;

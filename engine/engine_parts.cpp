@@ -1,12 +1,14 @@
-// The engine library's handler table: the one place that sees the handlers
-// of every part of the engine and puts each under its kind.
+// The parts of the engine library that the core takes from above: the one
+// place that sees every part of the engine.
 #include "engine/core/error_page.h"
+#include "engine/core/engine_parts.h"
 #include "engine/core/handler.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/pipeline.h"
 #include "engine/core/redirection.h"
 #include "engine/core/static_document.h"
 #include "engine/pages/auto_index.h"
+#include "engine/pages/dynamic_address.h"
 #include "engine/pages/statistics_page.h"
 
 namespace brisvane {
@@ -36,11 +38,18 @@ HandlerTable MakeTable() {
   return t;
 }
 
+
+bool ResolveAddress(ServerSettings* settings, const std::string& profile, EngineLogs& logs,
+                    bool* changed) {
+  return ResolveDynamicAddress(settings, profile, logs, changed);
+}
+
 }  // namespace
 
-const HandlerTable& BuiltInHandlers() {
+const EngineParts& BuiltInParts() {
   static const HandlerTable table = MakeTable();
-  return table;
+  static const EngineParts parts{&table, ResolveAddress};
+  return parts;
 }
 
 }  // namespace brisvane
