@@ -57,6 +57,34 @@ FileStamp stamp_of(const struct stat& st) {
 // Longest name of one key, as the Windows registry allows.
 constexpr size_t kMaxKeyNameLength = 255;
 
+// The whole file and, when asked, its identity stamp.
+os_error read_file(const std::string& file, std::string* text, FileStamp* stamp = nullptr) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return posix::from_errno(errno);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    os_error e = posix::from_errno(errno);
+    ::close(fd);
+    return e;
+  }
+  text->clear();
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      os_error e = posix::from_errno(errno);
+      ::close(fd);
+      return e;
+    }
+    if (n == 0) break;
+    text->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (stamp) *stamp = stamp_of(st);
+  return err::kSuccess;
+}
+
 class Store {
  public:
   static Store& get() {
@@ -308,32 +336,6 @@ class Store {
 
   static std::string current_file() { return posix::registry_file_path(); }
 
-  static os_error read_file(const std::string& file, std::string* text, FileStamp* stamp = nullptr) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return posix::from_errno(errno);
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-      os_error e = posix::from_errno(errno);
-      ::close(fd);
-      return e;
-    }
-    text->clear();
-    char buf[65536];
-    while (true) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        os_error e = posix::from_errno(errno);
-        ::close(fd);
-        return e;
-      }
-      if (n == 0) break;
-      text->append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    if (stamp) *stamp = stamp_of(st);
-    return err::kSuccess;
-  }
 
   static os_error write_all(int fd, const std::string& text) {
     size_t done = 0;
@@ -511,22 +513,8 @@ os_error reg_check_store(std::string* where, std::vector<std::string>* problems)
   std::string file = posix::registry_file_path();
   if (where) *where = file;
   if (problems) problems->clear();
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? err::kSuccess : posix::from_errno(errno);
   std::string text;
-  char buf[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      os_error e = posix::from_errno(errno);
-      ::close(fd);
-      return e;
-    }
-    if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  if (os_error e = read_file(file, &text)) return e == err::kFileNotFound ? err::kSuccess : e;
   posix::RegKey scratch;
   posix::add_roots(&scratch);
   posix::ParseResult parsed = posix::parse_reg_text(text, &scratch);
