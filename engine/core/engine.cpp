@@ -199,6 +199,7 @@ bool Engine::Command(const char* name, int32_t, int32_t) {
   if (std::strcmp(name, "IMPORT_WEBSITE") == 0) return false;  // the import always fails
   if (std::strcmp(name, "EXPORT_WEBSITE") == 0) return false;  // no export yet
   if (std::strcmp(name, "IDLE") == 0) {
+    logs_.WriteBuffered();  // access lines reach the file within one idle period
     Housekeeping();
     return true;
   }
