@@ -227,6 +227,7 @@ bool Engine::Command(const char* name, int32_t, int32_t) {
     return LoadSettings(&loaded, profile_) && ExportForeignConfiguration(loaded);
   }
   if (std::strcmp(name, "IDLE") == 0) {
+    logs_.WriteBuffered();  // access lines reach the file within one idle period
     Housekeeping();
     return true;
   }

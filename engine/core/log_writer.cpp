@@ -1,5 +1,6 @@
 #include "engine/core/log_writer.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string_view>
@@ -13,42 +14,107 @@
 
 namespace brisvane {
 
+namespace {
+
+constexpr size_t kLogBufferLimit = 65536;
+
+}  // namespace
+
+LogFile::LogFile(bool buffered) : buffered_(buffered) {
+  if (buffered_) writer_ = std::thread([this] { RunWriter(); });
+}
+
+LogFile::~LogFile() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+  if (writer_.joinable()) writer_.join();
+  Close();
+}
+
+void LogFile::RunWriter() {
+  std::unique_lock<std::mutex> lock(mu_);
+  while (!quit_) {
+    if (pending_.empty() || delay_ms_ == 0) {
+      wake_.wait(lock);
+      continue;
+    }
+    // The first line waits a moment, so that one write carries many.
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_);
+    wake_.wait_until(lock, due, [this] { return quit_; });
+    if (delay_ms_ != 0) WriteOutLocked();
+  }
+}
+
+void LogFile::SetWriteDelay(uint32_t ms) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    delay_ms_ = ms;
+  }
+  wake_.notify_all();
+}
+
 bool LogFile::Open(const std::string& path) {
   Close();
   std::lock_guard<std::mutex> lock(mu_);
   path_ = path.substr(0, 259);
-  file_ = platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
-                              platform::kOpenAlways, 0);
-  if (file_ == platform::kInvalidFile) return false;
-  platform::file_seek_end(file_);
+  file_.reset(platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
+                                  platform::kOpenAlways, 0));
+  if (!file_) return false;
+  platform::file_seek_end(file_.get());
+  if (buffered_) pending_.reserve(kLogBufferLimit + 4096);
   return true;
 }
 
+void LogFile::WriteOutLocked() {
+  if (pending_.empty()) return;
+  if (file_) platform::file_write(file_.get(), pending_.data(), pending_.size());
+  pending_.clear();  // keeps its memory for the next lines
+}
+
 void LogFile::Write(const std::string& line) {
+  if (buffered_) {
+    std::lock_guard<std::mutex> lock(mu_);
+    // Tested under the lock: a Flush may be reopening the file right now.
+    if (!file_) return;
+    const bool first = pending_.empty();
+    pending_.append(line).append("\r\n");
+    if (pending_.size() >= kLogBufferLimit)
+      WriteOutLocked();
+    else if (first)
+      wake_.notify_one();
+    return;
+  }
   // One write of line and end together, so no other writer can come
   // between them.
   std::string out = line + "\r\n";
   std::lock_guard<std::mutex> lock(mu_);
-  // Tested under the lock: a Flush may be reopening the file right now.
-  if (file_ == platform::kInvalidFile) return;
-  platform::file_write(file_, out.data(), out.size());
+  if (!file_) return;
+  platform::file_write(file_.get(), out.data(), out.size());
+}
+
+void LogFile::WriteBuffered() {
+  std::lock_guard<std::mutex> lock(mu_);
+  WriteOutLocked();
 }
 
 void LogFile::Flush() {
   std::lock_guard<std::mutex> lock(mu_);
-  if (file_ != platform::kInvalidFile) platform::file_flush(file_);
+  WriteOutLocked();
+  if (file_) platform::file_flush(file_.get());
 }
 
 void LogFile::Close() {
   std::lock_guard<std::mutex> lock(mu_);
-  if (file_ == platform::kInvalidFile) return;
-  platform::file_close(file_);
-  file_ = platform::kInvalidFile;
+  WriteOutLocked();
+  file_.reset();
 }
 
 bool LogFile::IsOpen() {
   std::lock_guard<std::mutex> lock(mu_);
-  return file_ != platform::kInvalidFile;
+  return static_cast<bool>(file_);
 }
 
 std::string FormatLogTimeStamp(int year, int month, int day, int hour, int minute, int second,
@@ -136,6 +202,10 @@ void EngineLogs::Flush() {
   error_.Flush();
   trace_.Flush();
 }
+
+void EngineLogs::WriteBuffered() { access_.WriteBuffered(); }
+
+void EngineLogs::SetAccessWriteDelay(uint32_t ms) { access_.SetWriteDelay(ms); }
 
 namespace {
 

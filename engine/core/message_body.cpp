@@ -28,19 +28,13 @@ platform::FileHandle OpenForReading(const std::string& path) {
 }  // namespace
 
 void MessageBody::Reset() {
-  if (reader_ != platform::kInvalidFile) {
-    platform::file_close(reader_);
-    reader_ = platform::kInvalidFile;
-  }
+  reader_.reset();
   info_known_ = false;
   info_ok_ = false;
-  if (writer_ != platform::kInvalidFile) {
-    platform::file_close(writer_);
-    writer_ = platform::kInvalidFile;
-  }
+  // Closed before the deletion, which a handle still open could hinder.
+  writer_.reset();
   if (kind_ == kTemporaryFile && !path_.empty()) platform::file_delete(path_);
-  if (kind_ == kHandle && handle_ != platform::kInvalidFile) platform::file_close(handle_);
-  handle_ = platform::kInvalidFile;
+  handle_.reset();
   kind_ = kNone;
   path_.clear();
   data_.clear();
@@ -74,7 +68,7 @@ void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHan
   Reset();
   kind_ = kExistingFile;
   path_ = path.substr(0, kMaxPath);
-  reader_ = handle;
+  reader_.reset(handle);
   info_ = info;
   info_known_ = info_ok_ = true;
 }
@@ -109,8 +103,8 @@ bool MessageBody::ReadInline(std::string* out, size_t max) const {
 }
 
 platform::FileHandle MessageBody::OpenFile() const {
-  if (kind_ == kExistingFile && reader_ == platform::kInvalidFile) reader_ = OpenForReading(path_);
-  return reader_;
+  if (kind_ == kExistingFile && !reader_) reader_.reset(OpenForReading(path_));
+  return reader_.get();
 }
 
 void MessageBody::UseTemporaryFile(const std::string& path, bool reset_first) {
@@ -135,7 +129,7 @@ void MessageBody::AdoptMemory(std::string&& data, bool reset_first) {
 void MessageBody::UseHandle(platform::FileHandle handle, bool reset_first) {
   if (reset_first) Reset();
   kind_ = kHandle;
-  handle_ = handle;
+  handle_.reset(handle);
 }
 
 uint64_t MessageBody::FileSize() const {
@@ -144,11 +138,10 @@ uint64_t MessageBody::FileSize() const {
     return info ? info->size : 0;
   }
   if (kind_ != kTemporaryFile) return 0;
-  platform::FileHandle f = OpenForReading(path_);
-  if (f == platform::kInvalidFile) return 0;
+  platform::ScopedFile f(OpenForReading(path_));
+  if (!f) return 0;
   uint64_t size = 0;
-  if (!platform::file_size(f, &size)) size = 0;
-  platform::file_close(f);
+  if (!platform::file_size(f.get(), &size)) size = 0;
   return size;
 }
 
@@ -187,8 +180,11 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       return true;
     case kExistingFile:
     case kTemporaryFile: {
-      bool own = kind_ == kTemporaryFile;
-      platform::FileHandle f = own ? OpenForReading(path_) : OpenFile();
+      // A temporary file is opened for this send alone.
+      const bool own = kind_ == kTemporaryFile;
+      platform::ScopedFile temporary;
+      if (own) temporary.reset(OpenForReading(path_));
+      const platform::FileHandle f = own ? temporary.get() : OpenFile();
       if (f == platform::kInvalidFile) return false;
       uint64_t size = 0;
       bool ok = own ? platform::file_size(f, &size) : (size = FileSize(), true);
@@ -197,17 +193,16 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       if (limit_ != 0) length = std::min(length, limit_);
       if (ok && length > 0) ok = socket.SendFile(f, start_, length);
       if (ok) *bytes_sent = length;
-      if (own) platform::file_close(f);
       return ok;
     }
     case kHandle: {
-      if (handle_ == platform::kInvalidFile) return false;
+      if (!handle_) return false;
       std::unique_ptr<char[]> buf(new char[65536]);
       uint64_t total = 0;
       while (limit_ == 0 || total < limit_) {
         size_t want = 65536;
         if (limit_ != 0) want = static_cast<size_t>(std::min<uint64_t>(want, limit_ - total));
-        int64_t n = platform::file_read(handle_, buf.get(), want);
+        int64_t n = platform::file_read(handle_.get(), buf.get(), want);
         if (n <= 0) break;
         if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
           *bytes_sent = total;
@@ -224,15 +219,15 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
 
 bool MessageBody::Append(const void* data, size_t length) {
   if (kind_ != kTemporaryFile) return false;
-  if (writer_ == platform::kInvalidFile) {
-    writer_ = platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
-                                  platform::kOpenExisting, 0);
-    if (writer_ == platform::kInvalidFile) return false;
-    platform::file_seek_end(writer_);
+  if (!writer_) {
+    writer_.reset(platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
+                                      platform::kOpenExisting, 0));
+    if (!writer_) return false;
+    platform::file_seek_end(writer_.get());
   }
   const char* p = static_cast<const char*>(data);
   while (length > 0) {
-    int64_t n = platform::file_write(writer_, p, length);
+    int64_t n = platform::file_write(writer_.get(), p, length);
     if (n <= 0) return false;
     p += n;
     length -= static_cast<size_t>(n);
@@ -240,11 +235,6 @@ bool MessageBody::Append(const void* data, size_t length) {
   return true;
 }
 
-void MessageBody::EndAppend() {
-  if (writer_ != platform::kInvalidFile) {
-    platform::file_close(writer_);
-    writer_ = platform::kInvalidFile;
-  }
-}
+void MessageBody::EndAppend() { writer_.reset(); }
 
 }  // namespace brisvane

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/file.h"
+#include "platform/scoped_handle.h"
 
 namespace brisvane {
 
@@ -72,13 +72,13 @@ class MessageBody {
   Kind kind_ = kNone;
   std::string path_;
   std::string data_;
-  platform::FileHandle handle_ = platform::kInvalidFile;
-  platform::FileHandle writer_ = platform::kInvalidFile;
+  platform::ScopedFile handle_;
+  platform::ScopedFile writer_;
   // Kind 1: the file opened once and reused by Size, LastWriteTime and
   // Send; its size and time are read once.
   platform::FileHandle OpenFile() const;
   const platform::FileInfo* Info() const;
-  mutable platform::FileHandle reader_ = platform::kInvalidFile;
+  mutable platform::ScopedFile reader_;
   mutable bool info_known_ = false;
   mutable bool info_ok_ = false;
   mutable platform::FileInfo info_;

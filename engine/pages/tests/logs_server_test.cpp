@@ -85,6 +85,41 @@ TEST_F(LogsServerTest, LinesOfRealRequests) {
       << traces[0];
 }
 
+// With the timed writes off, the idle command, a Flush and a Stop each
+// bring the buffered access lines to the file.
+TEST_F(LogsServerTest, BufferedAccessLinesReachTheFileByIdleFlushAndStop) {
+  StartServer();
+  HeardLines heard;
+  engine().SetLogHook(HeardLines::Hook, 20, reinterpret_cast<uintptr_t>(&heard));
+  auto contains = [](const std::vector<std::string>& lines, const std::string& agent) {
+    for (const auto& l : lines)
+      if (l.find("\"" + agent + "\"") != std::string::npos) return true;
+    return false;
+  };
+  // The hook hears the line once it has been handed to the log.
+  auto logged = [&](const std::string& agent) {
+    Get("GET /page.html HTTP/1.0\r\nUser-Agent: " + agent + "\r\n\r\n");
+    return WaitUntil([&] { return contains(heard.Copy(), agent); });
+  };
+  engine().logs().SetAccessWriteDelay(0);
+  ASSERT_TRUE(logged("idle"));
+  ASSERT_FALSE(contains(LogLines(AccessLog()), "idle")) << "written at once: nothing here is tested";
+  ASSERT_TRUE(engine().Command("IDLE", 0, 0));
+  EXPECT_TRUE(contains(LogLines(AccessLog()), "idle"));
+
+  ASSERT_TRUE(logged("flush"));
+  engine().Flush();
+  EXPECT_TRUE(contains(LogLines(AccessLog()), "flush"));
+
+  ASSERT_TRUE(logged("stop"));
+  engine().Stop();
+  engine().SetLogHook(nullptr, 0, 0);
+  std::vector<std::string> lines = LogLines(AccessLog());
+  EXPECT_TRUE(contains(lines, "stop"));
+  ASSERT_EQ(lines.size(), 3u) << "each line once";
+  EXPECT_TRUE(contains({lines[0]}, "idle") && contains({lines[2]}, "stop")) << "in order";
+}
+
 class SilentLogsTest : public LogsServerTest {
  protected:
   void Configure(ServerSettings& s) override {
