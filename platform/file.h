@@ -61,6 +61,27 @@ struct FileInfo {
 };
 // Size, last-write time and attributes of an open file in one call.
 bool file_info(FileHandle f, FileInfo* info);
+// What tells one version of a file from another: writing, replacing or
+// deleting a file changes it (volume and index where the system has them,
+// size, last-write and change or creation time, attributes). The identity
+// of an open file and of its path agree while nothing touches the file.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  uint64_t size = 0;
+  uint64_t last_write = 0;
+  uint64_t change = 0;
+  uint32_t attributes = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+bool file_identity(FileHandle f, FileIdentity* id);
+// Without opening the file; false (last_error set) when it is not there.
+bool path_identity(const std::string& path, FileIdentity* id);
+// True when the file was last written or changed at least `ms` ago. File
+// times are coarse (a clock tick; two seconds on some file systems), so
+// only then is a later change sure to give the file another identity.
+bool identity_settled(const FileIdentity& id, uint32_t ms);
+
 // Reads at `offset`; the file position afterwards is unspecified.
 int64_t file_read_at(FileHandle f, uint64_t offset, void* buf, size_t len);
 

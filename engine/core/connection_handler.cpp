@@ -71,7 +71,8 @@ void HandleConnection(Engine& engine, Socket& socket) {
     socket.SetNoDelay(true);
   }
   auto ctx = std::make_unique<RequestContext>();
-  RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket};
+  RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket,
+                           &engine.documents()};
   while (!engine.stop_flag()) {
     ctx->Reset();
     ctx->snapshot = engine.snapshot();

@@ -139,6 +139,7 @@ bool Engine::Flush() {
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
   PublishSnapshot(next);
+  documents_.Clear();
   logs_.Open(next->settings);
   last_log_flush_ = platform::tick_count();
   Resume();

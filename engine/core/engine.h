@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/product.h"
+#include "engine/core/document_cache.h"
 #include "engine/core/engine_parts.h"
 #include "engine/core/server_instance.h"
 #include "engine/core/virtual_server.h"
@@ -39,6 +40,7 @@ class Engine final : public ServerInstance {
   std::shared_ptr<const EngineSnapshot> snapshot() const;
   EngineLogs& logs() { return logs_; }
   Statistics& statistics() { return statistics_; }
+  DocumentCache& documents() { return documents_; }
   int32_t state() const { return state_.load(); }
   bool stop_flag() const { return stop_.load(std::memory_order_relaxed); }
   bool available() const { return available_.load(std::memory_order_relaxed); }
@@ -63,6 +65,7 @@ class Engine final : public ServerInstance {
   std::atomic<uint32_t> current_clients_{0};
   std::string profile_ = "Default";
   Statistics statistics_;
+  DocumentCache documents_;
   EngineLogs logs_;
   uint32_t start_time_ = 0;
   uint32_t last_log_flush_ = 0;

@@ -10,6 +10,7 @@
 
 namespace brisvane {
 
+class DocumentCache;
 class EngineLogs;
 class Socket;
 class Statistics;
@@ -31,6 +32,8 @@ struct RequestServices {
   // The client's connection, for handlers that stream; null for a request
   // made on the server's own behalf.
   Socket* connection = nullptr;
+  // Small documents kept in memory; null to read every document anew.
+  DocumentCache* documents = nullptr;
   // The engine's state when the request was read.
   uint32_t current_clients = 0;
   bool available = true;

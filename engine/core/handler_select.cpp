@@ -1,6 +1,7 @@
 #include "engine/core/handler_select.h"
 
 #include "config/type_maps.h"
+#include "engine/core/document_cache.h"
 #include "engine/core/error_page.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/mapping.h"
@@ -15,6 +16,8 @@ namespace brisvane {
 namespace {
 
 constexpr char kSep = platform::kPathSeparator;
+
+bool IsGetOrHead(int32_t method) { return method == kMethodGet || method == kMethodHead; }
 
 bool IsDirectory(const std::string& path) {
   uint32_t a = platform::file_attributes(path);
@@ -126,13 +129,34 @@ StageResult SelectDocumentHandler(RequestServices& services, RequestContext& ctx
     if (!ResolveDirectory(services, ctx)) return kStageStop;
     if (ctx.handler == HandlerKind::kDirectoryListing) return kStageDone;
   } else if (have_info) {
-    // The document keeps the handle the check opened.
-    ctx.response.body.UseOpenExistingFile(m.physical_path, file.release(), info);
+    std::shared_ptr<const CachedDocument> kept;
+    if (services.documents && IsGetOrHead(ctx.request.method))
+      kept = services.documents->Keep(m.physical_path, file.get());
+    if (kept) {
+      ctx.response.body.UseKeptExistingFile(m.physical_path, kept->content, kept->info);
+    } else {
+      // The document keeps the handle the check opened.
+      ctx.response.body.UseOpenExistingFile(m.physical_path, file.release(), info);
+    }
   }
   const std::string type = MimeTypeFor(ctx.snapshot->settings.type_map, m.physical_path);
   ctx.response.Set(kHdrContentType, type);
   ctx.handler = HandlerKindOfType(type);
   return kStageDone;
+}
+
+// GET and HEAD of a small document read before and unchanged since: no
+// file is opened.
+bool ServeKeptDocument(RequestServices& services, RequestContext& ctx) {
+  if (!services.documents || !IsGetOrHead(ctx.request.method)) return false;
+  const std::string& path = ctx.mapping.physical_path;
+  std::shared_ptr<const CachedDocument> kept = services.documents->Find(path);
+  if (!kept) return false;
+  ctx.response.body.UseKeptExistingFile(path, kept->content, kept->info);
+  const std::string type = MimeTypeFor(ctx.snapshot->settings.type_map, path);
+  ctx.response.Set(kHdrContentType, type);
+  ctx.handler = HandlerKindOfType(type);
+  return true;
 }
 
 }  // namespace
@@ -156,6 +180,7 @@ StageResult SelectHandler(RequestServices& services, RequestContext& ctx) {
     return kStageDone;
   }
   ToPlatformSeparators(m.physical_path);
+  if (m.kind == kMapDocument && ServeKeptDocument(services, ctx)) return kStageDone;
   platform::ScopedFile file;
   if (ctx.request.method != kMethodPut && !OpenMapped(services, ctx, &file)) return kStageStop;
   switch (m.kind) {

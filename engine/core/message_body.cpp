@@ -29,6 +29,7 @@ platform::FileHandle OpenForReading(const std::string& path) {
 
 void MessageBody::Reset() {
   reader_.reset();
+  kept_.reset();
   info_known_ = false;
   info_ok_ = false;
   // Closed before the deletion, which a handle still open could hinder.
@@ -73,6 +74,17 @@ void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHan
   info_known_ = info_ok_ = true;
 }
 
+void MessageBody::UseKeptExistingFile(const std::string& path,
+                                      std::shared_ptr<const std::string> content,
+                                      const platform::FileInfo& info) {
+  Reset();
+  kind_ = kExistingFile;
+  path_ = path.substr(0, kMaxPath);
+  kept_ = std::move(content);
+  info_ = info;
+  info_known_ = info_ok_ = true;
+}
+
 const platform::FileInfo* MessageBody::Info() const {
   if (!info_known_) {
     platform::FileHandle f = OpenFile();
@@ -91,6 +103,11 @@ bool MessageBody::ReadInline(std::string* out, size_t max) const {
   if (kind_ != kExistingFile) return false;
   uint64_t size = Size();
   if (size > max) return false;
+  if (kept_) {
+    if (start_ + size > kept_->size()) return false;
+    out->assign(*kept_, static_cast<size_t>(start_), static_cast<size_t>(size));
+    return true;
+  }
   out->resize(static_cast<size_t>(size));
   platform::FileHandle f = OpenFile();
   size_t got = 0;
@@ -180,6 +197,13 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       return true;
     case kExistingFile:
     case kTemporaryFile: {
+      if (kept_) {
+        const uint64_t length = Size();
+        if (start_ + length > kept_->size()) return false;
+        if (length > 0 && socket.Send(kept_->data() + start_, static_cast<size_t>(length)) < 0) return false;
+        *bytes_sent = length;
+        return true;
+      }
       // A temporary file is opened for this send alone.
       const bool own = kind_ == kTemporaryFile;
       platform::ScopedFile temporary;

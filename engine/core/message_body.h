@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/scoped_handle.h"
@@ -34,6 +35,10 @@ class MessageBody {
   // As UseExistingFile, with a handle already open for reading that the
   // body takes over, so the file is opened once per request.
   void UseOpenExistingFile(const std::string& path, platform::FileHandle handle,
+                           const platform::FileInfo& info);
+  // As UseExistingFile, with the file's bytes and information read before
+  // (a kept document): nothing is opened or read for this request.
+  void UseKeptExistingFile(const std::string& path, std::shared_ptr<const std::string> content,
                            const platform::FileInfo& info);
   void UseTemporaryFile(const std::string& path, bool reset_first = true);
   void CopyMemory(const void* data, size_t length, bool reset_first = true);
@@ -82,6 +87,8 @@ class MessageBody {
   mutable bool info_known_ = false;
   mutable bool info_ok_ = false;
   mutable platform::FileInfo info_;
+  // Kind 1 with the bytes already in memory.
+  std::shared_ptr<const std::string> kept_;
   uint64_t start_ = 0;
   uint64_t limit_ = 0;
 };

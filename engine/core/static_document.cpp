@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/core/byte_range.h"
+#include "engine/core/document_cache.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/http_date.h"
 #include "engine/core/error_page.h"
@@ -72,8 +73,10 @@ StageResult ServeStaticDocument(RequestServices& services, RequestContext& ctx) 
     case kMethodHead:
       return ServeGet(ctx);
     case kMethodPut:
+      if (services.documents) services.documents->Forget(ctx.mapping.physical_path);
       return ServePut(ctx);
     case kMethodDelete:
+      if (services.documents) services.documents->Forget(ctx.mapping.physical_path);
       // A deletion that fails must not be reported as done.
       if (!platform::file_delete(ctx.mapping.physical_path)) {
         RespondFileError(services.logs, ctx, "deleting", ctx.mapping.physical_path, platform::last_error());

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -307,6 +308,43 @@ bool file_info(FileHandle f, FileInfo* info) {
   info->last_write = posix::filetime_from_timespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   info->attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
   if (!(st.st_mode & S_IWUSR)) info->attributes |= kAttrReadOnly;
+  return true;
+}
+
+namespace {
+
+void identity_from_stat(const struct stat& st, FileIdentity* id) {
+  id->volume = static_cast<uint64_t>(st.st_dev);
+  id->index = static_cast<uint64_t>(st.st_ino);
+  id->size = static_cast<uint64_t>(st.st_size);
+  id->last_write = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  id->change = static_cast<uint64_t>(st.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_ctim.tv_nsec);
+  id->attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
+}
+
+}  // namespace
+
+bool file_identity(FileHandle f, FileIdentity* id) {
+  PosixFile* p = from_handle(f);
+  if (!p) return fail(err::kInvalidHandle);
+  struct stat st {};
+  if (::fstat(p->fd, &st) != 0) return fail_errno();
+  identity_from_stat(st, id);
+  return true;
+}
+
+bool identity_settled(const FileIdentity& id, uint32_t ms) {
+  struct timespec now {};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const uint64_t now_ns = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+  const uint64_t latest = id.last_write > id.change ? id.last_write : id.change;
+  return now_ns >= latest && now_ns - latest >= static_cast<uint64_t>(ms) * 1000000u;
+}
+
+bool path_identity(const std::string& path, FileIdentity* id) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return fail_errno();
+  identity_from_stat(st, id);
   return true;
 }
 

@@ -110,6 +110,38 @@ bool file_info(FileHandle f, FileInfo* info) {
   return true;
 }
 
+// The path form has no file index, so neither form uses it: size, times
+// and attributes tell versions apart.
+bool file_identity(FileHandle f, FileIdentity* id) {
+  BY_HANDLE_FILE_INFORMATION bhfi;
+  if (!GetFileInformationByHandle(to_native(f), &bhfi)) return false;
+  *id = FileIdentity{};
+  id->size = (static_cast<uint64_t>(bhfi.nFileSizeHigh) << 32) | bhfi.nFileSizeLow;
+  id->last_write = from_filetime(bhfi.ftLastWriteTime);
+  id->change = from_filetime(bhfi.ftCreationTime);
+  id->attributes = bhfi.dwFileAttributes;
+  return true;
+}
+
+bool identity_settled(const FileIdentity& id, uint32_t ms) {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const uint64_t now = from_filetime(ft);
+  const uint64_t latest = id.last_write > id.change ? id.last_write : id.change;
+  return now >= latest && now - latest >= static_cast<uint64_t>(ms) * 10000u;
+}
+
+bool path_identity(const std::string& path, FileIdentity* id) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  *id = FileIdentity{};
+  id->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  id->last_write = from_filetime(data.ftLastWriteTime);
+  id->change = from_filetime(data.ftCreationTime);
+  id->attributes = data.dwFileAttributes;
+  return true;
+}
+
 int64_t file_read_at(FileHandle f, uint64_t offset, void* buf, size_t len) {
   OVERLAPPED ov{};
   ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
