@@ -68,10 +68,10 @@ DWORD g_check_point = 1;
 
 void ReportServiceError(const char* text) {
   g_last_error = GetLastError();
-  HANDLE source = RegisterEventSourceA(nullptr, kServiceName);
+  HANDLE source = RegisterEventSourceA(nullptr, brisvane::kServiceName);
   if (!source) return;
   char first[128];
-  wsprintfA(first, "%s error: %d", kServiceName, static_cast<int>(g_last_error));
+  wsprintfA(first, "%s error: %d", brisvane::kServiceName, static_cast<int>(g_last_error));
   const char* strings[2] = {first, text};
   ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
   DeregisterEventSource(source);
@@ -118,7 +118,7 @@ void ServiceBody() {
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
-  g_status_handle = RegisterServiceCtrlHandlerA(kServiceName, ServiceControl);
+  g_status_handle = RegisterServiceCtrlHandlerA(brisvane::kServiceName, ServiceControl);
   if (!g_status_handle) return;
   g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   g_status.dwServiceSpecificExitCode = 0;
@@ -127,8 +127,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
 }
 
 int RunNtService() {
-  char name[sizeof kServiceName];
-  lstrcpyA(name, kServiceName);
+  char name[sizeof brisvane::kServiceName];
+  lstrcpyA(name, brisvane::kServiceName);
   SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) ReportServiceError("StartServiceCtrlDispatcher failed.");
   return 0;
