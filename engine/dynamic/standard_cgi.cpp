@@ -32,8 +32,12 @@ bool OpenInput(const RequestContext& ctx, platform::ScopedFile* file, platform::
   const MessageBody& body = ctx.request.body;
   if ((body.kind() == MessageBody::kTemporaryFile || body.kind() == MessageBody::kExistingFile) &&
       !body.path().empty()) {
-    file->reset(platform::file_open(body.path(), platform::kGenericRead, 0, platform::kOpenAlways,
-                                    platform::kFlagSequentialScan));
+    // Shared for deletion: the body deletes its file when the request is
+    // done, and on Windows a child's copy of this handle may outlive the
+    // wait by a moment.
+    file->reset(platform::file_open(body.path(), platform::kGenericRead,
+                                    platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                    platform::kOpenAlways, platform::kFlagSequentialScan));
     return static_cast<bool>(*file);
   }
   platform::PipeHandle r = platform::kInvalidPipe, w = platform::kInvalidPipe;

@@ -74,6 +74,13 @@ bool Eventually(const std::function<bool()>& condition) {
   return condition();
 }
 
+std::string CgiServerTest::TempFileNames() const {
+  std::string names;
+  for (const auto& e : std::filesystem::directory_iterator(temp_dir()))
+    names += e.path().filename().string() + " (" + std::to_string(e.is_regular_file() ? e.file_size() : 0) + ") ";
+  return names;
+}
+
 std::map<std::string, std::string> ParseLines(const std::string& body) {
   std::map<std::string, std::string> out;
   std::istringstream in(body);

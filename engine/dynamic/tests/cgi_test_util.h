@@ -26,6 +26,7 @@ class CgiServerTest : public TestServer {
   static std::string GetRequest(const std::string& url, const std::string& extra_headers = "");
   // Files left in the private temporary directory.
   size_t TempFiles() const;
+  std::string TempFileNames() const;
 
  private:
   std::map<std::string, std::string> saved_env_;

@@ -12,7 +12,7 @@
 namespace brisvane::testing {
 namespace {
 
-bool Installed(const char* path) { return std::filesystem::exists(path); }
+[[maybe_unused]] bool Installed(const char* path) { return std::filesystem::exists(path); }
 
 class InterpreterTest : public CgiServerTest {
  protected:

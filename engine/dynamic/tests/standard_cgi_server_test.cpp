@@ -248,7 +248,7 @@ TEST_F(StandardCgiTest, ConcurrentRunsKeepTheirOwnStreamsAndLeaveNothing) {
 
   // A client that leaves while its program runs.
   ASSERT_TRUE(Eventually([&] { return OpenDescriptors() == fds_before && TempFiles() == 0; }))
-      << OpenDescriptors() << " descriptors, " << fds_before << " before";
+      << OpenDescriptors() << " descriptors, " << fds_before << " before; " << TempFileNames();
   {
     Client gone(port());
     ASSERT_TRUE(gone.Send(GetRequest(ProbeUrl("sleep+300"))));
