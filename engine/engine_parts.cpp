@@ -7,6 +7,7 @@
 #include "engine/core/pipeline.h"
 #include "engine/core/redirection.h"
 #include "engine/core/static_document.h"
+#include "engine/dynamic/standard_cgi.h"
 #include "engine/pages/auto_index.h"
 #include "engine/pages/dynamic_address.h"
 #include "engine/pages/statistics_page.h"
@@ -16,9 +17,7 @@ namespace {
 
 // Script kinds whose runner this build does not hold yet.
 StageResult NoScriptRunner(RequestServices& services, RequestContext& ctx) {
-  const char* type = ctx.handler == HandlerKind::kStdCgi   ? "wwwserver/stdcgi"
-                     : ctx.handler == HandlerKind::kWinCgi ? "wwwserver/wincgi"
-                                                           : "wwwserver/isapi";
+  const char* type = ctx.handler == HandlerKind::kWinCgi ? "wwwserver/wincgi" : "wwwserver/isapi";
   RespondError(ctx, 501);
   services.logs.Error(std::string("No handler for ") + type + " in this server", &ctx);
   return kStageStop;
@@ -29,7 +28,7 @@ HandlerTable MakeTable() {
   t.Set(HandlerKind::kDocument, ServeStaticDocument);
   t.Set(HandlerKind::kDirectoryListing, ServeDirectoryListing);
   t.Set(HandlerKind::kRedirection, ServeRedirection);
-  t.Set(HandlerKind::kStdCgi, NoScriptRunner);
+  t.Set(HandlerKind::kStdCgi, LaunchStandardCgi);
   t.Set(HandlerKind::kWinCgi, NoScriptRunner);
   t.Set(HandlerKind::kIsapi, NoScriptRunner);
   t.Set(HandlerKind::kStatistics, ServeStatisticsPage);

@@ -64,5 +64,8 @@ LocalTime local_time_now();
 std::optional<std::string> get_env(const std::string& name);
 bool set_env(const std::string& name, const std::string& value);
 bool unset_env(const std::string& name);
+// The whole environment of this process: each "NAME=value" followed by a
+// NUL, in the system's order, without the block's final empty string.
+std::string environment_strings();
 
 }  // namespace platform

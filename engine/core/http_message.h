@@ -52,8 +52,10 @@ class HttpMessage {
   void Clear(int index) { Set(index, {}); }
   // Leading decimal digits of the value; 0 when empty.
   uint64_t GetNumber(int index) const;
-  std::map<std::string, std::string>& extra_headers() { return extra_; }
-  const std::map<std::string, std::string>& extra_headers() const { return extra_; }
+  // Headers outside the table, ordered by name; several with one name
+  // (a script's cookies) are all kept, in the order they came.
+  std::multimap<std::string, std::string>& extra_headers() { return extra_; }
+  const std::multimap<std::string, std::string>& extra_headers() const { return extra_; }
 
   void Reset();         // common part
   void ResetRequest();  // request part too
@@ -85,7 +87,7 @@ class HttpMessage {
 
  private:
   std::array<std::optional<std::string>, kHeaderCount> headers_;
-  std::map<std::string, std::string> extra_;
+  std::multimap<std::string, std::string> extra_;
 };
 
 }  // namespace brisvane

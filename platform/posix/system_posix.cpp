@@ -12,6 +12,8 @@
 #include "platform/posix/errno_map.h"
 #include "platform/system.h"
 
+extern char** environ;
+
 namespace platform {
 
 std::string executable_path() {
@@ -75,6 +77,15 @@ bool set_env(const std::string& name, const std::string& value) {
 }
 
 bool unset_env(const std::string& name) { return unsetenv(name.c_str()) == 0; }
+
+std::string environment_strings() {
+  std::string out;
+  for (char** e = environ; e && *e; ++e) {
+    out += *e;
+    out += '\0';
+  }
+  return out;
+}
 
 bool set_priority_class(int level) {
   // The nice values nearest the Windows classes; raising the priority

@@ -57,6 +57,16 @@ std::optional<std::string> get_env(const std::string& name) {
   return std::string(buf.data(), got);
 }
 
+std::string environment_strings() {
+  char* block = GetEnvironmentStringsA();
+  if (!block) return std::string();
+  const char* end = block;
+  while (*end) end += std::char_traits<char>::length(end) + 1;
+  std::string out(block, static_cast<size_t>(end - block));
+  FreeEnvironmentStringsA(block);
+  return out;
+}
+
 bool set_env(const std::string& name, const std::string& value) {
   return SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0;
 }

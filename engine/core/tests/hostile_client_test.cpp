@@ -96,7 +96,7 @@ TEST(ResponseHeadTest, HeaderValuesEndAtALineBreak) {
   r.version = kHttp11;
   r.SetStatus(302, "Moved\r\nX-Status: forged");
   r.Set(kHdrLocation, "http://x/\r\nSet-Cookie: a=b");
-  r.extra_headers()["X-Extra"] = "one\ntwo";
+  r.extra_headers().emplace("X-Extra", "one\ntwo");
   EXPECT_EQ(FormatResponseHead(r), "HTTP/1.1 302 Moved\r\nLocation: http://x/\r\nX-Extra: one\r\n\r\n");
 }
 

@@ -1,0 +1,139 @@
+#include "engine/dynamic/tests/cgi_test_util.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/system.h"
+
+namespace brisvane::testing {
+
+void CgiServerTest::SetUp() {
+  TestServer::SetUp();
+  std::filesystem::create_directories(temp_dir());
+  std::filesystem::create_directories(cgi_dir());
+  // The server's temporary files go where the test can count them.
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+    saved_env_[name] = platform::get_env(name).value_or("");
+    platform::set_env(name, temp_dir().string());
+  }
+  const std::filesystem::path probe = std::filesystem::path(platform::executable_directory()) / CGI_PROBE;
+  settings().cgi_timeout = 20000;
+  settings().num_threads = 256;
+  std::filesystem::copy_file(probe, cgi_dir() / CGI_PROBE, std::filesystem::copy_options::overwrite_existing);
+}
+
+void CgiServerTest::TearDown() {
+  TestServer::TearDown();
+  for (const auto& [name, value] : saved_env_) {
+    if (value.empty())
+      platform::unset_env(name);
+    else
+      platform::set_env(name, value);
+  }
+}
+
+void CgiServerTest::Configure(ServerSettings& s) {
+  s.virtual_servers[0].cgi_bin = {{"/cgi-bin", cgi_dir().string()}};
+}
+
+void CgiServerTest::WriteCgiFile(const std::string& name, const std::string& content, bool executable) {
+  const std::filesystem::path p = cgi_dir() / name;
+  {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  if (executable)
+    std::filesystem::permissions(p, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+}
+
+std::string CgiServerTest::ProbeUrl(const std::string& args) {
+  std::string name = CGI_PROBE;
+  std::string url = "/cgi-bin/" + name;
+  if (!args.empty()) url += "?" + args;
+  return url;
+}
+
+std::string CgiServerTest::GetRequest(const std::string& url, const std::string& extra_headers) {
+  return "GET " + url + " HTTP/1.1\r\nHost: localhost\r\n" + extra_headers + "\r\n";
+}
+
+size_t CgiServerTest::TempFiles() const {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(temp_dir())) {
+    (void)e;
+    ++n;
+  }
+  return n;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 250; ++i) {
+    if (condition()) return true;
+    platform::sleep_ms(20);
+  }
+  return condition();
+}
+
+std::string CgiServerTest::TempFileNames() const {
+  std::string names;
+  for (const auto& e : std::filesystem::directory_iterator(temp_dir()))
+    names += e.path().filename().string() + " (" + std::to_string(e.is_regular_file() ? e.file_size() : 0) + ") ";
+  return names;
+}
+
+std::map<std::string, std::string> ParseLines(const std::string& body) {
+  std::map<std::string, std::string> out;
+  std::istringstream in(body);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return out;
+}
+
+#ifdef _WIN32
+int OpenDescriptors() { return -1; }
+int ChildProcesses() { return -1; }
+long ResidentKib() { return -1; }
+bool ProcessAlive(long) { return false; }
+#else
+int OpenDescriptors() {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)e;
+    ++n;
+  }
+  return n - 1;  // the iterator's own
+}
+
+int ChildProcesses() {
+  int n = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream in(task.path() / "children");
+    std::string pid;
+    while (in >> pid) ++n;
+  }
+  return n;
+}
+
+long ResidentKib() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+bool ProcessAlive(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return false;
+  size_t close = stat.rfind(')');
+  // A zombie has ended; reaping it is its new parent's business.
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+#endif
+
+}  // namespace brisvane::testing

@@ -1,0 +1,51 @@
+// What the CGI server tests share: a test server with a CgiBin directory
+// holding the probe program, a private temporary directory, and looks at
+// what the server process holds (descriptors, children, memory).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "engine/core/tests/test_server.h"
+
+namespace brisvane::testing {
+
+class CgiServerTest : public TestServer {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  void Configure(ServerSettings& s) override;
+
+  std::filesystem::path cgi_dir() const { return root() / "CGI-BIN"; }
+  std::filesystem::path temp_dir() const { return root() / "tmp"; }
+  void WriteCgiFile(const std::string& name, const std::string& content, bool executable = false);
+  // "/cgi-bin/probe" with "?args" when given.
+  static std::string ProbeUrl(const std::string& args = "");
+  static std::string GetRequest(const std::string& url, const std::string& extra_headers = "");
+  // Files left in the private temporary directory.
+  size_t TempFiles() const;
+  std::string TempFileNames() const;
+
+ private:
+  std::map<std::string, std::string> saved_env_;
+};
+
+// The server releases a request's resources just after its client has
+// the whole response: true once `condition` holds, within 5 seconds.
+bool Eventually(const std::function<bool()>& condition);
+
+// "NAME=value" lines of a body; a later line wins.
+std::map<std::string, std::string> ParseLines(const std::string& body);
+
+// Open descriptors of this process, or -1 where that cannot be seen.
+int OpenDescriptors();
+// Live (not yet reaped) children of this process, or -1 where unknown.
+int ChildProcesses();
+// Resident memory of this process in KiB, or -1 where unknown.
+long ResidentKib();
+// True while a process with this id exists and has not ended (POSIX).
+bool ProcessAlive(long pid);
+
+}  // namespace brisvane::testing
