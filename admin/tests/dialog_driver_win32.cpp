@@ -82,6 +82,13 @@ BOOL CALLBACK CancelWindow(HWND window, LPARAM lp) {
   return TRUE;
 }
 
+BOOL CALLBACK AddCaption(HWND window, LPARAM lp) {
+  if (IsWindowVisible(window))
+    *reinterpret_cast<std::string*>(lp) +=
+        "\"" + Driver::Caption(window) + (IsWindowEnabled(window) ? "\" " : "\" (disabled) ");
+  return TRUE;
+}
+
 constexpr int kPollMs = 20;
 constexpr int kWaitMs = 10000;
 
@@ -100,15 +107,7 @@ HWND Driver::Wait(const std::string& caption) const {
 
 std::string Driver::OpenCaptions() const {
   std::string list;
-  EnumThreadWindows(
-      ui_thread_,
-      [](HWND window, LPARAM lp) -> BOOL {
-        if (IsWindowVisible(window))
-          *reinterpret_cast<std::string*>(lp) +=
-              "\"" + Caption(window) + (IsWindowEnabled(window) ? "\" " : "\" (disabled) ");
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&list));
+  EnumThreadWindows(ui_thread_, AddCaption, reinterpret_cast<LPARAM>(&list));
   return list;
 }
 
