@@ -1,6 +1,0 @@
-#include <cstdio>
-
-int main() {
-  std::printf("usage: vaneconf [profile]\n");
-  return 0;
-}
