@@ -97,6 +97,9 @@ trap cleanup_wine EXIT
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 # No display here: Wine's null graphics driver still runs windows and boxes.
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+# The desktop process that wineboot started has no driver: end it, so the
+# next program starts one with the null driver and windows can be made.
+/usr/lib/wine/wineserver -k >/dev/null 2>&1
 if build build/test-win64 build/test-win64.log -DCMAKE_BUILD_TYPE=Release \
      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"; then
   # Under Wine a test program now and then fails to start at all (no output,

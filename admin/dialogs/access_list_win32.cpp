@@ -40,14 +40,15 @@ class PrincipalDialog : public DialogBase {
     Check(IDC_PRIN_GROUP, p_->kind == PrincipalKind::kGroup);
     for (const RightBox& b : kRightBoxes) Check(b.id, (p_->rights & b.bit) != 0);
   }
-  // The new mask is the checked bits alone: a bit the dialog does not show
-  // (HEAD of the default principal) does not survive an edit.
+  // The four shown bits are replaced; a bit the dialog does not show (HEAD
+  // of the default principal) survives, so OK without a change changes
+  // nothing.
   bool OnOk() override {
     RightsMask checked = 0;
     for (const RightBox& b : kRightBoxes)
       if (Checked(b.id)) checked |= b.bit;
     PrincipalKind kind = Checked(IDC_PRIN_GROUP) ? PrincipalKind::kGroup : PrincipalKind::kUser;
-    edited_ = EditPrincipal(p_, Text(IDC_PRIN_NAME), kind, checked, ~RightsMask{0});
+    edited_ = EditPrincipal(p_, Text(IDC_PRIN_NAME), kind, checked);
     return true;
   }
   AccessPrincipal* p_;

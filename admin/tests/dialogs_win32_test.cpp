@@ -482,8 +482,10 @@ TEST_F(DialogTest, AccessEntriesAreCreatedAndEditedThroughTheirSheet) {
   EXPECT_EQ(e.deny, (Rows{"10.0."}));
   ASSERT_EQ(e.principals.size(), 1u);
   EXPECT_EQ(e.principals[0].name, "*");
-  // An untouched edit keeps the shown bits only: GET and POST, no HEAD.
-  EXPECT_EQ(e.principals[0].rights, MethodBit(kMethodGet) | MethodBit(kMethodPost));
+  // An untouched edit changes nothing: HEAD, which the dialog does not
+  // show, is kept beside GET and POST.
+  EXPECT_EQ(e.principals[0].rights,
+            MethodBit(kMethodGet) | MethodBit(kMethodHead) | MethodBit(kMethodPost));
   EXPECT_EQ(answers_.Count(kRealmNotFound), 1);
   EXPECT_EQ(answers_.boxes().size(), 1u) << "no mode notice in User and Directory mode";
 }
