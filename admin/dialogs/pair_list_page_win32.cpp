@@ -17,12 +17,36 @@ void PairListPage::Refill(bool clear_fields) {
   ListClear(IDC_PAIR_LIST);
   for (size_t i = 0; i < list_->size(); ++i)
     ListAdd(IDC_PAIR_LIST, (*list_)[i].first + "\t" + (*list_)[i].second, static_cast<intptr_t>(i));
+  FitWidth();
   Enable(IDC_PAIR_REPLACE, false);
   Enable(IDC_PAIR_DELETE, false);
   if (clear_fields) {
     SetText(IDC_PAIR_VIRTUAL, "");
     SetText(IDC_PAIR_ACTUAL, "");
   }
+}
+
+// Long targets scroll sideways instead of being cut at the list's edge.
+void PairListPage::FitWidth() {
+  HWND list = GetDlgItem(hwnd_, IDC_PAIR_LIST);
+  HDC dc = GetDC(list);
+  if (!dc) return;
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(list, WM_GETFONT, 0, 0));
+  HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+  RECT stop{0, 0, 100, 0};
+  MapDialogRect(hwnd_, &stop);
+  LONG widest = 0;
+  for (const NamePair& row : *list_) {
+    SIZE first{}, second{};
+    GetTextExtentPoint32A(dc, row.first.c_str(), static_cast<int>(row.first.size()), &first);
+    GetTextExtentPoint32A(dc, row.second.c_str(), static_cast<int>(row.second.size()), &second);
+    // A first value wider than the tab stop pushes the second one along.
+    const LONG start = first.cx < stop.right ? stop.right : first.cx + stop.right;
+    if (start + second.cx > widest) widest = start + second.cx;
+  }
+  if (old) SelectObject(dc, old);
+  ReleaseDC(list, dc);
+  SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
 }
 
 void PairListPage::OnCommand(int id, int code) {

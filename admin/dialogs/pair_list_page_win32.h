@@ -16,6 +16,7 @@ class PairListPage : public DialogBase {
   void OnCommand(int id, int code) override;
   // Refills the list with nothing selected and the fields cleared.
   void Refill(bool clear_fields);
+  void FitWidth();
 
   NamePairList* list_;
 };
