@@ -166,7 +166,7 @@ class AdvancedPage : public DialogBase {
 
 bool RunGlobalSheet(HWND owner, ServerSettings* copy) {
   NetworkPage network(copy);
-  SystemPage system(copy);
+  SystemPage system_page(copy);
   LoggingPage logging(copy);
   PairListPage external(&copy->assoc_map);
   PairListPage mime(&copy->type_map);
@@ -175,7 +175,7 @@ bool RunGlobalSheet(HWND owner, ServerSettings* copy) {
   AdvancedPage advanced(copy);
   Sheet sheet;
   sheet.Add(&network, IDD_NETWORK, "Network");
-  sheet.Add(&system, IDD_SYSTEM, "System");
+  sheet.Add(&system_page, IDD_SYSTEM, "System");
   sheet.Add(&logging, IDD_LOGGING, "Logging");
   sheet.Add(&external, IDD_PAIRS, "External");
   sheet.Add(&mime, IDD_PAIRS, "MIME");
