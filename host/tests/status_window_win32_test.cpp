@@ -280,6 +280,8 @@ TEST(VanehostProgram, ClosingHidesOnlyShutdownEndsWithExitCodeZero) {
   }
   if (!data.found) platform::process_terminate(p);
   ASSERT_TRUE(data.found) << "no status window";
+  // The window exists before the engine has started; the title follows.
+  for (int i = 0; i < 200 && WindowText(data.found) == "Brisvane Professional"; ++i) platform::sleep_ms(100);
   EXPECT_EQ(WindowText(data.found), "Brisvane Professional idle");
   EXPECT_FALSE(IsWindowVisible(data.found));
 
