@@ -1,12 +1,15 @@
-// vanehost on Windows: application mode with a hidden window whose timer
-// sends "IDLE" every 2 seconds, or service mode under the service control
+// vanehost on Windows: application mode with the hidden status window and
+// the notification icon (its timer sends "IDLE" every 2 seconds), or service
+// mode under the service control
 // manager (NT line) or as a registered service process (consumer line).
 #include <windows.h>
 
 #include <string>
 
 #include "base/product.h"
+#include "host/log_ring.h"
 #include "host/startup.h"
+#include "host/status_window_win32.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
 
@@ -14,47 +17,24 @@ namespace {
 
 using brisvane::ServerInstance;
 
-constexpr UINT_PTR kIdleTimer = 1;
-
 brisvane::EngineBinding* g_binding = nullptr;
 
 // ---- application mode ----------------------------------------------------
 
-LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  ServerInstance* engine = g_binding->instance();
-  switch (msg) {
-    case WM_TIMER:
-      if (wp == kIdleTimer) engine->Command("IDLE", 0, 0);
-      return 0;
-    case WM_CLOSE:
-    case WM_ENDSESSION:
-      engine->Stop();
-      DestroyWindow(hwnd);
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-  }
-  return DefWindowProcA(hwnd, msg, wp, lp);
-}
+// Lives longer than the engine, whose log hook points at it: constructed
+// before main's binding, so destroyed after it.
+brisvane::LogRing g_ring;
 
-int RunApplication(HINSTANCE instance) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = MainWindowProc;
-  wc.hInstance = instance;
-  wc.lpszClassName = "BrisvaneHost";
-  if (!RegisterClassA(&wc)) return 0;
-  HWND hwnd = CreateWindowA("BrisvaneHost", "Brisvane", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
-  if (!hwnd) return 0;
-  g_binding->instance()->Start();
-  SetTimer(hwnd, kIdleTimer, 2000, nullptr);
+int RunApplication(HINSTANCE instance, const std::string& profile) {
+  if (!brisvane::StatusWindow::RegisterWindowClass(instance)) return 0;
+  brisvane::StatusWindow window(g_binding->instance(), &g_ring, profile);
+  if (!window.Create(instance)) return 0;
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
-  KillTimer(hwnd, kIdleTimer);
+  KillTimer(window.hwnd(), brisvane::kStatusTimer);
   return 0;
 }
 
@@ -177,7 +157,9 @@ int main() {
                             platform::kMbIconError);
     }
   }
-  // The status window's log ring arrives with the status window; until then
-  // lines are not shown in application mode on Windows.
-  return RunApplication(instance);
+  // Only application mode shows the engine's lines; a service process on
+  // the consumer line keeps its window without them.
+  if (start->command_line.mode == brisvane::HostMode::kApplication)
+    start->engine->SetLogHook(&brisvane::LogRing::Hook, 30, reinterpret_cast<uintptr_t>(&g_ring));
+  return RunApplication(instance, start->command_line.profile);
 }
