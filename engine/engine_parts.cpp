@@ -7,6 +7,7 @@
 #include "engine/core/pipeline.h"
 #include "engine/core/redirection.h"
 #include "engine/core/static_document.h"
+#include "engine/dynamic/server_includes.h"
 #include "engine/dynamic/standard_cgi.h"
 #include "engine/pages/auto_index.h"
 #include "engine/pages/dynamic_address.h"
@@ -34,6 +35,7 @@ HandlerTable MakeTable() {
   t.Set(HandlerKind::kStatistics, ServeStatisticsPage);
   t.Set(HandlerKind::kAdmin, ServeAdmin);
   t.Set(HandlerKind::kProxy, RefuseProxy);
+  t.includes = RunServerSideIncludes;
   return t;
 }
 

@@ -44,6 +44,9 @@ using Handler = StageResult (*)(RequestServices& services, RequestContext& ctx);
 // One handler per kind, built once by the engine library.
 struct HandlerTable {
   std::array<Handler, static_cast<size_t>(HandlerKind::kCount)> handlers{};
+  // The finishing step for documents of an include type; without it such
+  // documents are refused with 500 rather than sent with raw directives.
+  Handler includes = nullptr;
   Handler Get(HandlerKind kind) const { return handlers[static_cast<size_t>(kind)]; }
   void Set(HandlerKind kind, Handler h) { handlers[static_cast<size_t>(kind)] = h; }
 };

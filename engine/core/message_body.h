@@ -48,6 +48,8 @@ class MessageBody {
   Kind kind() const { return kind_; }
   const std::string& path() const { return path_; }
   const std::string& memory() const { return data_; }
+  // The open handle of a kHandle body, read from where it stands.
+  platform::FileHandle handle() const { return handle_.get(); }
   uint64_t start_offset() const { return start_; }
   uint64_t limit() const { return limit_; }
   void set_range(uint64_t start, uint64_t limit) {

@@ -70,10 +70,12 @@ void FinishResponse(RequestServices& services, RequestContext& ctx) {
   const ServerSettings& settings = ctx.snapshot->settings;
   const std::string* type = resp.Get(kHdrContentType);
   if (settings.process_ssi && type && IsIncludeMediaType(*type)) {
-    // No include processor is built in yet: refuse rather than send the
-    // raw directives under a handler type.
-    RespondError(ctx, 500, "SSI Processing Error");
-    services.logs.Error("SSI Processing Error on " + ctx.mapping.physical_path, &ctx);
+    if (services.handlers.includes) {
+      services.handlers.includes(services, ctx);
+    } else {
+      RespondError(ctx, 500, "SSI Processing Error");
+      services.logs.Error("SSI Processing Error on " + ctx.mapping.physical_path, &ctx);
+    }
   }
   ApplyByteRanges(services.logs, ctx);
   ctx.finished = true;
