@@ -1,5 +1,5 @@
 // The service tool on Linux: the service is a systemd unit, brisvane.service,
-// in /etc/systemd/system (BRISVANE_UNIT_DIR names another folder, for tests).
+// in /etc/systemd/system; BRISVANE_UNIT_DIR names another folder, for tests.
 // When systemd runs, the unit is enabled, queried and stopped through
 // systemctl (BRISVANE_SYSTEMCTL names another program, for tests, and means
 // systemd runs); otherwise the tool says so and only writes or removes the

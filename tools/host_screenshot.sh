@@ -10,21 +10,8 @@ rm -f "$out/status.png" "$out/shot.req" "$out/ready"
 cmake --build build/win64 --target vanehost vanecore host_screenshot_driver >/dev/null
 port=${BRISVANE_SHOT_PORT:-18097}
 
-export WINEDEBUG=-all DISPLAY=:${BRISVANE_XDISPLAY:-88}
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d /tmp/brisvane-hostshot.XXXXXX)
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-cleanup() {
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-  kill "$xvfb" 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-sleep 1
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-/usr/lib/wine/wineserver -w
+. tools/screenshot_lib.sh
+start_screen "${BRISVANE_XDISPLAY:-88}"
 
 win_out=$(/usr/lib/wine/wine64 winepath -w "$out" 2>/dev/null)
 /usr/lib/wine/wine64 build/win64/tests/host_screenshot_driver.exe "$port" "$win_out\\ready" "$win_out\\shot.req" &
@@ -36,11 +23,7 @@ while kill -0 "$driver" 2>/dev/null; do
     done
     rm -f "$out/ready"
   fi
-  if [ -f "$out/shot.req" ]; then
-    read -r name x y w h <"$out/shot.req"
-    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png" || echo "failed: $name" >&2
-    rm -f "$out/shot.req"
-  fi
+  take_shot "$out"
   sleep 0.1
 done
 wait "$driver"
