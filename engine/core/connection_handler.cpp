@@ -71,6 +71,7 @@ void HandleConnection(Engine& engine, Socket& socket) {
     socket.SetNoDelay(true);
   }
   auto ctx = std::make_unique<RequestContext>();
+  ctx->cancel = &engine.stop_signal();
   RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket,
                            &engine.documents()};
   while (!engine.stop_flag()) {

@@ -43,6 +43,7 @@ class Engine final : public ServerInstance {
   DocumentCache& documents() { return documents_; }
   int32_t state() const { return state_.load(); }
   bool stop_flag() const { return stop_.load(std::memory_order_relaxed); }
+  const std::atomic<bool>& stop_signal() const { return stop_; }
   bool available() const { return available_.load(std::memory_order_relaxed); }
   const HandlerTable& handlers() const { return handlers_; }
   std::atomic<uint32_t>& current_clients() { return current_clients_; }

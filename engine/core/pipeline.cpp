@@ -103,6 +103,7 @@ bool RunChildRequest(RequestServices& services, const RequestContext& parent,
   child->snapshot = parent.snapshot;
   child->virtual_server = parent.virtual_server;
   child->depth = parent.depth + 1;
+  child->cancel = parent.cancel;
   HttpMessage& req = child->request;
   const HttpMessage& from = parent.request;
   for (int i = 0; i < kHeaderCount; ++i) {

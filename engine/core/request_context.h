@@ -2,6 +2,7 @@
 // will go back, and what the stages decided about it in between.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -77,6 +78,12 @@ struct RequestContext {
   RequestAuth auth;
   uint64_t bytes_sent = 0;
   uint64_t bytes_received = 0;
+  // Raised when the engine stops: waits made on the request's behalf (a
+  // running program, an extension's output) give up instead of holding
+  // the stop. Belongs to the connection, so Reset keeps it.
+  const std::atomic<bool>* cancel = nullptr;
+
+  bool Cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 
   // Makes the context as good as new for the next request on the same
   // connection, keeping the memory it already has.

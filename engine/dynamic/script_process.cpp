@@ -1,5 +1,7 @@
 #include "engine/dynamic/script_process.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "platform/system.h"
@@ -94,8 +96,23 @@ bool ScriptProcess::Start(const std::string& command_line, const std::string& wo
 
 bool ScriptProcess::Wait() {
   if (!running_) return true;
-  const uint32_t limit = params_.timeout_ms == 0 ? platform::kWaitInfinite : params_.timeout_ms;
-  const platform::WaitResult r = platform::process_wait(process_.get(), limit, nullptr);
+  // Waited for in slices, so a stopping engine ends the program within one
+  // slice; the program's own end still wakes the wait at once.
+  constexpr uint32_t kSliceMs = 100;
+  const RequestContext* request = params_.request;
+  const bool unlimited = params_.timeout_ms == 0;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(params_.timeout_ms);
+  platform::WaitResult r = platform::WaitResult::kTimedOut;
+  for (;;) {
+    if (request && request->Cancelled()) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (!unlimited && left <= 0) break;
+    uint32_t slice = unlimited ? platform::kWaitInfinite : static_cast<uint32_t>(left);
+    if (request) slice = std::min(slice, kSliceMs);
+    r = platform::process_wait(process_.get(), slice, nullptr);
+    if (r != platform::WaitResult::kTimedOut) break;
+  }
   if (r != platform::WaitResult::kEnded) {
     // Ends the group and reaps the child before the handle goes.
     platform::process_terminate(process_.get());

@@ -189,6 +189,26 @@ TEST_F(StandardCgiTest, TimeOutEndsTheProgramAndWhatItStartedAndSendsWhatItWrote
   EXPECT_TRUE(Eventually([this] { return TempFiles() == 0; }));
 }
 
+// Without a time-out a program may run for ever; stopping the engine must
+// still end it and let the stop return.
+TEST_F(StandardCgiTest, StopEndsAProgramThatHasNoTimeOut) {
+  settings().cgi_timeout = 0;
+  StartServer();
+  Client client(port());
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.Send(GetRequest(ProbeUrl("grandchild"))));
+  if (ChildProcesses() >= 0)
+    ASSERT_TRUE(Eventually([] { return ChildProcesses() > 0; })) << "the program never started";
+  else
+    platform::sleep_ms(1000);
+  const auto start = Clock::now();
+  EXPECT_TRUE(engine().Stop());
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_LT(ms, 3000);
+  EXPECT_TRUE(Eventually([] { return ChildProcesses() <= 0; }));
+  EXPECT_TRUE(Eventually([this] { return TempFiles() == 0; }));
+}
+
 TEST_F(StandardCgiTest, ChildHoldsOnlyItsStandardDescriptors) {
   if (OpenDescriptors() < 0) GTEST_SKIP() << "descriptors cannot be listed here";
   StartServer();
