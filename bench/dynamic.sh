@@ -389,7 +389,13 @@ PY
 }
 
 # ---------------------------------------------------------------- load
-declare -A rps errs note started ok
+declare -A rps errs note started ok conns
+
+# Connections the kernel accepted so far (all of them on this machine's TCP
+# stack; during a run, in practice those of wrk).
+passive_opens() {
+  awk '/^Tcp:/ { if (!c) { for (i = 1; i <= NF; i++) if ($i == "PassiveOpens") c = i } else print $c }' /proc/net/snmp
+}
 
 run_wrk() {  # server url conns duration; prints what wrk printed
   timeout -k 5 $(($4 + 60)) wrk -t"$THREADS" -c"$3" -d"$4s" "http://127.0.0.1:${port[$1]}$2" 2>&1
@@ -424,16 +430,24 @@ measure() {  # server label
   fi
   run_wrk "$s" "${case_url[$label]}" "${case_conns[$label]}" 1 >/dev/null
   log "wrk: $label -> $s (${DURATION}s, ${case_conns[$label]} connections)"
+  local before total
+  before=$(passive_opens)
   out=$(run_wrk "$s" "${case_url[$label]}" "${case_conns[$label]}" "$DURATION")
+  conns[$k]=$(( $(passive_opens) - before ))
+  total=$(awk '/ requests in / {print $1}' <<<"$out")
+  # A server that ends its connections makes wrk open one per response.
+  if [ -n "$total" ] && [ "$total" -gt 0 ] && [ "${conns[$k]}" -gt $(( total / 2 )) ]; then
+    note[$k]="closes its connections"
+  fi
   printf '%s\n' "$out" >"$tmp/wrk-${s}-${label// /_}.txt"
   r=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
   non2xx=$(awk '/Non-2xx or 3xx responses:/ {print $NF}' <<<"$out")
   sock=$(awk -F'[ ,]+' '/Socket errors:/ {for (i = 1; i < NF; i++) if ($i ~ /^(connect|read|write|timeout)$/) s += $(i + 1); print s + 0}' <<<"$out")
   rps[$k]=${r:-0}
   errs[$k]=$(( ${non2xx:-0} + ${sock:-0} ))
-  if [ -z "$r" ]; then note[$k]="wrk gave no result"; printf '%s\n' "$out" | tail -n 5 >&2; fi
+  if [ -z "$r" ]; then note[$k]="${note[$k]:+${note[$k]}; }wrk gave no result"; printf '%s\n' "$out" | tail -n 5 >&2; fi
   if [ "${errs[$k]}" != 0 ]; then
-    note[$k]="$(grep -E 'Non-2xx|Socket errors' <<<"$out" | sed 's/^ *//' | paste -sd';' -)"
+    note[$k]="${note[$k]:+${note[$k]}; }$(grep -E 'Non-2xx|Socket errors' <<<"$out" | sed 's/^ *//' | paste -sd';' -)"
   fi
   # The body once more after the load, so that a server that breaks under
   # it is not credited with error pages.
@@ -461,11 +475,13 @@ echo "lighttpd: $(lighttpd -v 2>&1 | head -n 1)"
 echo "perl:     $(perl -e 'print $^V')"
 echo "wrk:      $(wrk -v 2>&1 | head -n 1 | awk '{print $1, $2}')"
 echo "load:     wrk -t$THREADS -d${DURATION}s per run, keep-alive, 127.0.0.1; connections per row below"
+echo "accepted: TCP connections the kernel accepted during the run (about conns expected when the server keeps them open)"
+echo "tmpdir:   ${TMPDIR:-/tmp} on $(df -T "${TMPDIR:-/tmp}" 2>/dev/null | awk 'NR == 2 {print $2}') (where vanehost puts CGI and SSI output)"
 echo "ratio:    Brisvane requests/s divided by the best peer's in the same row (or by Brisvane's in the row named)"
 echo
-fmt='%-16s %-9s %6s %12s %8s  %s\n'
-printf "$fmt" case server conns requests/s errors "vs best peer"
-printf "$fmt" ---- ------ ----- ---------- ------ ------------
+fmt='%-16s %-9s %6s %12s %8s %9s  %s\n'
+printf "$fmt" case server conns requests/s errors accepted "vs best peer"
+printf "$fmt" ---- ------ ----- ---------- ------ -------- ------------
 for label in "${cases[@]}"; do
   best=0
   if [ -n "${case_ref[$label]:-}" ]; then
@@ -480,7 +496,7 @@ for label in "${cases[@]}"; do
   for s in ${case_servers[$label]}; do
     k="$label|$s"
     if [ -z "${rps[$k]:-}" ]; then
-      printf "$fmt" "$label" "$s" "${case_conns[$label]}" - - "${note[$k]:-}"
+      printf "$fmt" "$label" "$s" "${case_conns[$label]}" - - - "${note[$k]:-}"
       continue
     fi
     ratio=
@@ -488,8 +504,8 @@ for label in "${cases[@]}"; do
       ratio=$(awk -v a="${rps[$k]}" -v b="$best" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "n/a" }')
       [ -n "${case_ref[$label]:-}" ] && ratio="$ratio of \"${case_ref[$label]}\""
     fi
-    printf '%-16s %-9s %6s %12.0f %8s  %s\n' "$label" "$s" "${case_conns[$label]}" "${rps[$k]}" "${errs[$k]}" \
-      "$ratio${note[$k]:+  (${note[$k]})}"
+    printf '%-16s %-9s %6s %12.0f %8s %9s  %s\n' "$label" "$s" "${case_conns[$label]}" "${rps[$k]}" "${errs[$k]}" \
+      "${conns[$k]}" "$ratio${note[$k]:+  (${note[$k]})}"
   done
 done
 for s in brisvane apache nginx lighttpd; do
