@@ -148,12 +148,10 @@ std::string LogTimeStampNow() {
 
 void EngineLogs::SetHook(LogHookFunction hook, int32_t level, uintptr_t user) {
   hook_.store(hook ? std::make_shared<const Hook>(Hook{hook, level, user}) : nullptr);
+  hook_level_.store(hook ? level : kNoHook);
 }
 
-bool EngineLogs::Hooked(int32_t min_level) const {
-  std::shared_ptr<const Hook> hook = hook_.load();
-  return hook && hook->level >= min_level;
-}
+bool EngineLogs::Hooked(int32_t min_level) const { return hook_level_.load(std::memory_order_relaxed) >= min_level; }
 
 void EngineLogs::CallHook(const std::string& line, int32_t min_level) {
   // Called without any log lock held: the host's hook takes its own.

@@ -107,6 +107,10 @@ class EngineLogs {
   void CallHook(const std::string& line, int32_t min_level);
 
   std::atomic<std::shared_ptr<const Hook>> hook_;
+  // The hook's level alone, read on every log line: a shared pointer load
+  // takes a lock, this does not. kNoHook when there is none.
+  static constexpr int32_t kNoHook = INT32_MIN;
+  std::atomic<int32_t> hook_level_{kNoHook};
   std::atomic<bool> access_on_{false};
   std::atomic<bool> error_on_{false};
   std::atomic<bool> trace_on_{false};

@@ -599,21 +599,31 @@ StageResult RunServerSideIncludes(RequestServices& services, RequestContext& ctx
     services.logs.Error("SSI Processing Error on " + ctx.mapping.physical_path, &ctx);
     return kStageStop;
   }
+  // The page is built in memory; only a page larger than one flush goes
+  // to a temporary file, so a typical page costs no file at all.
   std::string path;
-  platform::ScopedFile output = CreateTemporary(&path, 0);
+  platform::ScopedFile output;
+  std::string pending;
   uint64_t written = 0;
-  bool ok = static_cast<bool>(output);
-  if (ok && input.valid()) {
+  bool ok = true;
+  auto flush = [&] {
+    if (!ok) pending.clear();  // nothing more is kept once a write failed
+    if (pending.empty()) return;
+    if (!output) {
+      output = CreateTemporary(&path, 0);
+      if (!output) {
+        ok = false;
+        return;
+      }
+    }
+    ok = platform::file_write(output.get(), pending.data(), pending.size()) ==
+         static_cast<int64_t>(pending.size());
+    written += pending.size();
+    pending.clear();
+  };
+  if (input.valid()) {
     IncludeRun run(services, ctx);
     IncludeScanner scanner;
-    std::string pending;
-    auto flush = [&] {
-      if (!ok || pending.empty()) return;
-      ok = platform::file_write(output.get(), pending.data(), pending.size()) ==
-           static_cast<int64_t>(pending.size());
-      written += pending.size();
-      pending.clear();
-    };
     char buffer[16384];
     while (size_t n = input.Read(buffer, sizeof buffer)) {
       scanner.Feed(std::string_view(buffer, n), &pending,
@@ -621,10 +631,15 @@ StageResult RunServerSideIncludes(RequestServices& services, RequestContext& ctx
       if (pending.size() >= kFlushSize) flush();
     }
     scanner.Finish(&pending);
-    flush();
   }
+  if (ok && !output) {
+    resp.SetNumber(kHdrContentLength, pending.size());
+    resp.body.AdoptMemory(std::move(pending));
+    return kStageDone;
+  }
+  flush();
   output.reset();
-  if (path.empty() || !ok) {
+  if (!ok) {
     // Nothing could be written: an empty body, the status as it was.
     if (!path.empty()) platform::file_delete(path);
     resp.body.Reset();

@@ -45,7 +45,16 @@ class IncludeScanner {
  public:
   template <class OnDirective>
   void Feed(std::string_view data, std::string* out, OnDirective&& on_directive) {
-    for (const char c : data) {
+    for (size_t i = 0; i < data.size(); ++i) {
+      if (!in_directive_ && matched_ == 0) {
+        // Plain text up to the next "<" goes out in one piece.
+        const size_t lt = data.find('<', i);
+        const size_t end = lt == std::string_view::npos ? data.size() : lt;
+        out->append(data.data() + i, end - i);
+        if (end == data.size()) break;
+        i = end;
+      }
+      const char c = data[i];
       if (!in_directive_) {
         Literal(c, out);
         continue;
@@ -72,8 +81,8 @@ class IncludeScanner {
 };
 
 // The finishing step for a response whose type is an include type: runs
-// the directives of its body into a new temporary body of type
-// "text/html". Answers 500 "SSI Processing Error" when the body cannot be
+// the directives of its body into a new body of type "text/html" (in
+// memory, or a temporary file when large). Answers 500 "SSI Processing Error" when the body cannot be
 // read as a file. Has the handler shape so the core can hold it.
 StageResult RunServerSideIncludes(RequestServices& services, RequestContext& ctx);
 

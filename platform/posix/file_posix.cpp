@@ -211,6 +211,11 @@ FileHandle file_open(const std::string& path, uint32_t access, uint32_t share, u
     // Other failures (a file system without locks) leave the file unlocked.
   }
   bool truncate = existed && (disposition == kCreateAlways || disposition == kTruncateExisting);
+  // Truncating a file that is already empty is not free: on ext4 it marks
+  // the file for a flush at close, so the close waits on the disk. A fresh
+  // temporary file is the common case.
+  struct stat st;
+  if (truncate && ::fstat(fd, &st) == 0 && st.st_size == 0) truncate = false;
   if (truncate && ::ftruncate(fd, 0) != 0) {
     os_error e = posix::from_errno(errno);
     ::close(fd);

@@ -119,6 +119,13 @@ TEST_F(IncludeServerTest, IncludesNestAndResolveThroughTheRequestPath) {
   for (int i = 0; i < 9; ++i) errors += Err();
   EXPECT_EQ(r.body, errors);
 
+  // A page larger than what is built in memory goes out whole.
+  const std::string as(100000, 'a'), bs(100000, 'b');
+  WriteFile("big.shtml", as + "<!--#echo var=\"GATEWAY_INTERFACE\"-->" + bs);
+  r = Page("/big.shtml");
+  EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
+  EXPECT_TRUE(r.body == as + "CGI/1.1" + bs) << r.body.size();
+
   // HEAD has the length and no body.
   r = Get("HEAD /page.shtml HTTP/1.0\r\n\r\n", true);
   EXPECT_EQ(r.code, 200);
