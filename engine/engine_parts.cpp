@@ -9,6 +9,7 @@
 #include "engine/core/static_document.h"
 #include "engine/dynamic/server_includes.h"
 #include "engine/dynamic/standard_cgi.h"
+#include "engine/dynamic/windows_cgi.h"
 #include "engine/pages/auto_index.h"
 #include "engine/pages/dynamic_address.h"
 #include "engine/pages/statistics_page.h"
@@ -30,7 +31,7 @@ HandlerTable MakeTable() {
   t.Set(HandlerKind::kDirectoryListing, ServeDirectoryListing);
   t.Set(HandlerKind::kRedirection, ServeRedirection);
   t.Set(HandlerKind::kStdCgi, LaunchStandardCgi);
-  t.Set(HandlerKind::kWinCgi, NoScriptRunner);
+  t.Set(HandlerKind::kWinCgi, LaunchWindowsCgi);
   t.Set(HandlerKind::kIsapi, NoScriptRunner);
   t.Set(HandlerKind::kStatistics, ServeStatisticsPage);
   t.Set(HandlerKind::kAdmin, ServeAdmin);

@@ -43,6 +43,11 @@ struct ProcessStart {
   // involved on any platform. On POSIX a first token without "/" is looked
   // up in PATH, and a relative one is taken from the caller's directory.
   std::string command_line;
+  // When not empty, the exact argument vector of a POSIX child (the first
+  // names the program, found as above), so that arguments holding quotes,
+  // backslashes or blanks arrive unchanged; command_line is then used on
+  // Windows only and must name the same program.
+  std::vector<std::string> arguments;
   // The child's working directory; empty for the caller's.
   std::string working_directory;
   // "NAME=value\0...NAME=value\0\0". Empty: the child inherits the
@@ -50,6 +55,10 @@ struct ProcessStart {
   // missing final terminator is supplied.
   std::string environment;
   ChildStdio input, output, error;
+  // False: the child is handed no standard handles at all and the three
+  // above are not used. On Windows it then inherits nothing and gets no
+  // standard handles; on POSIX descriptors 0, 1 and 2 are the null device.
+  bool standard_handles = true;
 };
 
 // Starts the child, or returns kInvalidProcess with last_error():

@@ -88,8 +88,24 @@ bool ScriptProcess::Start(const std::string& command_line, const std::string& wo
   start.input = input;
   start.output = output;
   start.error = output;
+  return Spawn(start);
+}
+
+bool ScriptProcess::StartAs(const platform::ProcessStart& start) {
+  if (running_) {
+    error_ = platform::err::kInvalidParameter;
+    platform::set_last_error(error_);
+    return false;
+  }
+  return Spawn(start);
+}
+
+bool ScriptProcess::Spawn(const platform::ProcessStart& start) {
   process_.reset(platform::process_spawn(start));
-  if (!process_) return fail(platform::last_error());
+  if (!process_) {
+    error_ = platform::last_error();
+    return false;
+  }
   running_ = true;
   return true;
 }
@@ -114,6 +130,7 @@ bool ScriptProcess::Wait() {
     if (r != platform::WaitResult::kTimedOut) break;
   }
   if (r != platform::WaitResult::kEnded) {
+    error_ = r == platform::WaitResult::kTimedOut ? platform::err::kTimeout : platform::last_error();
     // Ends the group and reaps the child before the handle goes.
     platform::process_terminate(process_.get());
     process_.reset();

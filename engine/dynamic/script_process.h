@@ -43,9 +43,14 @@ class ScriptProcess {
   // handle, or the system's reason.
   bool Start(const std::string& command_line, const std::string& working_directory,
              platform::ChildStdio input, platform::ChildStdio output);
+  // Starts a program exactly as `start` describes it, with no CGI
+  // environment added (a Windows CGI program reads its request from
+  // files). Fails as Start does, without its length limit.
+  bool StartAs(const platform::ProcessStart& start);
   // Waits for the end, at most the time-out (none when it is 0). True when
   // the program ended by itself (or never ran); false when it was ended
-  // after the time-out, together with every process it started.
+  // after the time-out, together with every process it started, with
+  // last_error() kTimeout, or when the wait itself failed (its reason).
   bool Wait();
   bool IsRunning() const { return running_; }
   // Ends the program now, as a time-out would.
@@ -58,6 +63,8 @@ class ScriptProcess {
   CgiRequestInfo params_;
   size_t environment_length_ = 0;
   std::array<char, kEnvironmentBlockSize> environment_{};
+  bool Spawn(const platform::ProcessStart& start);
+
   bool running_ = false;
   platform::ScopedProcess process_;
   platform::os_error error_ = platform::err::kSuccess;

@@ -225,11 +225,12 @@ void kill_group(const PosixProcess* p) {
 }  // namespace
 
 ProcessHandle process_spawn(const ProcessStart& start) {
-  std::vector<std::string> args = split_command_line(start.command_line);
+  std::vector<std::string> args =
+      start.arguments.empty() ? split_command_line(start.command_line) : start.arguments;
   if (args.empty() || args[0].empty()) return fail(err::kInvalidParameter);
-  int fds[3];
+  int fds[3] = {-1, -1, -1};
   const ChildStdio* stdio[3] = {&start.input, &start.output, &start.error};
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 3 && start.standard_handles; ++i) {
     if (!stdio_descriptor(*stdio[i], &fds[i])) return fail(err::kInvalidHandle);
   }
   if (!start.working_directory.empty()) {

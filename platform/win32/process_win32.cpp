@@ -136,8 +136,38 @@ bool still_running(const WinProcess* p) { return WaitForSingleObject(p->process,
 
 // The child, or nullptr with `*error` set. The error is kept apart from the
 // thread's last error, which the clean-up on the way out may change.
+// Starts the suspended child in a job of its own, then lets it run.
+WinProcess* create(const ProcessStart& start, BOOL inherit, DWORD flags, STARTUPINFOA* si, DWORD* error) {
+  std::string command = start.command_line;
+  std::string env = environment_block(start.environment);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, inherit, flags | CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                      env.empty() ? nullptr : env.data(),
+                      start.working_directory.empty() ? nullptr : start.working_directory.c_str(), si, &pi)) {
+    *error = GetLastError();
+    return nullptr;
+  }
+  auto* p = new WinProcess;
+  p->process = pi.hProcess;
+  p->pid = pi.dwProcessId;
+  p->job = job_for(pi.hProcess);
+  ResumeThread(pi.hThread);
+  CloseHandle(pi.hThread);
+  return p;
+}
+
+// A child given no handles: nothing to inherit, so no lock either.
+WinProcess* spawn_without_handles(const ProcessStart& start, DWORD* error) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  return create(start, FALSE, 0, &si, error);
+}
+
 WinProcess* spawn(const ProcessStart& start, DWORD* error) {
   *error = ERROR_SUCCESS;
+  if (!start.standard_handles) return spawn_without_handles(start, error);
 
   // Lock first, copies second: the copies are closed before the lock goes.
   std::shared_lock<std::shared_mutex> shared(inherit_lock, std::defer_lock);
@@ -165,24 +195,7 @@ WinProcess* spawn(const ProcessStart& start, DWORD* error) {
   si.StartupInfo.hStdError = copies[2];
   if (named_ok) si.lpAttributeList = named.get();
 
-  std::string command = start.command_line;
-  std::string env = environment_block(start.environment);
-  DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW | (named_ok ? EXTENDED_STARTUPINFO_PRESENT : 0);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, flags, env.empty() ? nullptr : env.data(),
-                      start.working_directory.empty() ? nullptr : start.working_directory.c_str(),
-                      &si.StartupInfo, &pi)) {
-    *error = GetLastError();
-    return nullptr;
-  }
-
-  auto* p = new WinProcess;
-  p->process = pi.hProcess;
-  p->pid = pi.dwProcessId;
-  p->job = job_for(pi.hProcess);
-  ResumeThread(pi.hThread);
-  CloseHandle(pi.hThread);
-  return p;
+  return create(start, TRUE, named_ok ? EXTENDED_STARTUPINFO_PRESENT : 0, &si.StartupInfo, error);
 }
 
 }  // namespace
