@@ -140,6 +140,21 @@ EOF
 if ! cc -O2 -o "$docroot/cgi-bin/hello" "$tmp/hello.c" 2>"$tmp/cc.log"; then
   cat "$tmp/cc.log" >&2; log "cannot compile the CGI hello"; exit 1
 fi
+# The same answer the Windows CGI way: into the output file it is named.
+cat >"$tmp/wincgi_hello.c" <<'EOF'
+#include <stdio.h>
+
+int main(int argc, char** argv) {
+  FILE* out = argc > 3 ? fopen(argv[3], "wb") : NULL;
+  if (!out) return 1;
+  fputs("Content-Type: text/plain\r\n\r\nHello, world!\n", out);
+  return fclose(out) == 0 ? 0 : 1;
+}
+EOF
+mkdir -p "$docroot/cgi-win"
+if ! cc -O2 -o "$docroot/cgi-win/hello" "$tmp/wincgi_hello.c" 2>"$tmp/cc.log"; then
+  cat "$tmp/cc.log" >&2; log "cannot compile the Windows CGI hello"; exit 1
+fi
 cat >"$docroot/cgi-bin/hello.pl" <<'EOF'
 #!/usr/bin/perl
 print "Content-Type: text/plain\r\n\r\nHello, world!\n";
@@ -170,7 +185,7 @@ cat >"$docroot/ssi/page.shtml" <<'EOF'
 EOF
 find "$docroot" -type d -exec chmod 755 {} +
 find "$docroot" -type f -exec chmod 644 {} +
-chmod 755 "$docroot/cgi-bin/hello" "$docroot/cgi-bin/hello.pl"
+chmod 755 "$docroot/cgi-bin/hello" "$docroot/cgi-bin/hello.pl" "$docroot/cgi-win/hello"
 
 # What the page should look like once processed; the date varies in form
 # between servers and is only required to be there.
@@ -209,6 +224,7 @@ set_reg 'Virtual\0000\Server' DocRoot sz "$docroot"
 # The only program folder; .pl is run by /usr/bin/perl through the built-in
 # association, .shtml is processed through the built-in media type.
 set_reg 'Virtual\0000\CgiBin' /cgi-bin sz "$docroot/cgi-bin"
+set_reg 'Virtual\0000\CgiWin' /cgi-win sz "$docroot/cgi-win"
 
 ap=$tmp/apache
 ap_user=
@@ -358,7 +374,9 @@ add_case() {  # label url conns expect [ref=LABEL] server...
 add_case "CGI C hello"    /cgi-bin/hello    "$CONNS_CGI" "text:$hello_text" brisvane apache lighttpd
 add_case "CGI Perl hello" /cgi-bin/hello.pl "$CONNS_CGI" "text:$hello_text" brisvane apache lighttpd
 add_case "SSI page"       /ssi/page.shtml   "$CONNS"     page               brisvane apache nginx lighttpd
-# Rows for Brisvane alone, compared with one of its own rows, go here, e.g.
+# Rows for Brisvane alone, compared with one of its own rows.
+add_case "WinCGI C hello" /cgi-win/hello    "$CONNS_CGI" "text:$hello_text" ref="CGI C hello" brisvane
+# e.g.
 #   add_case "1KiB static"  /small.bin       "$CONNS"     "file:$docroot/small.bin" brisvane
 #   add_case "ISAPI hello"  /isapi/hello.dll "$CONNS"     "text:$hello_text" ref="1KiB static" brisvane
 
