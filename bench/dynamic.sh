@@ -41,87 +41,21 @@ case "$DURATION$THREADS$CONNS$CONNS_CGI" in
   *[!0-9]*) echo "DURATION, THREADS, CONNS and CONNS_CGI must be whole numbers" >&2; exit 2 ;;
 esac
 
-log() { printf '%s\n' "$*" >&2; }
+. bench/common.sh
 
 # ---------------------------------------------------------------- tools
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-missing=()
-for p in wrk apache2 nginx lighttpd curl; do
-  if ! have_pkg "$p" && ! command -v "$p" >/dev/null 2>&1 && [ ! -x "/usr/sbin/$p" ]; then missing+=("$p"); fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    log "missing ${missing[*]}; run as root to let this script install them with apt-get"
-    exit 1
-  fi
-  log "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  timeout 600 apt-get update -qq >/dev/null 2>&1 || true
-  if ! timeout 900 apt-get install -y -qq "${missing[@]}" >/tmp/brisvane-bench-apt.log 2>&1; then
-    log "apt-get install failed; see /tmp/brisvane-bench-apt.log"
-    exit 1
-  fi
-  # The packages may start their default system service (port 80); this
-  # benchmark runs its own instances, so stop the ones the install started.
-  for svc in apache2 nginx lighttpd; do
-    case " ${missing[*]} " in *" $svc "*) ;; *) continue ;; esac
-    pidfile=/run/$svc.pid
-    [ "$svc" = apache2 ] && pidfile=/run/apache2/apache2.pid
-    [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null || continue
-    log "stopping the $svc system service that its package install started"
-    if [ -d /run/systemd/system ] && command -v systemctl >/dev/null; then
-      timeout 30 systemctl stop "$svc" >/dev/null 2>&1 || true
-    elif command -v service >/dev/null; then
-      timeout 30 service "$svc" stop >/dev/null 2>&1 || true
-    fi
-    if [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
-      kill -TERM "$(cat "$pidfile")" 2>/dev/null || true
-    fi
-  done
-fi
-PATH=$PATH:/usr/sbin:/sbin
-for t in wrk apache2 nginx lighttpd curl cc perl python3; do
-  command -v "$t" >/dev/null || { log "$t not found"; exit 1; }
-done
+install_tools wrk apache2 nginx lighttpd curl || exit 1
+require_commands wrk apache2 nginx lighttpd curl cc perl python3 || exit 1
 apache_modules=/usr/lib/apache2/modules
 for m in mpm_event cgid include alias mime authz_core; do
   [ -f "$apache_modules/mod_$m.so" ] || { log "no $apache_modules/mod_$m.so"; exit 1; }
 done
 
 # ---------------------------------------------------------------- build
-bash tools/deps.sh native || exit 1
-build=$repo/build/bench-release
-mkdir -p "$repo/build"  # the build log sits beside the build folder, even on a fresh clone
-log "Building Brisvane (Release) in $build"
-if ! { timeout 1800 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISVANE_TESTS=OFF &&
-       timeout 1800 cmake --build "$build" -j "$(nproc)"; } >"$build.log" 2>&1; then
-  tail -n 40 "$build.log" >&2
-  log "build failed; full log in $build.log"
-  exit 1
-fi
-vanehost=$build/stage/vanehost
-[ -x "$vanehost" ] || { log "no $vanehost after the build"; exit 1; }
+build_vanehost || exit 1
 
 # ---------------------------------------------------------------- temp dir, cleanup
-tmp=$(mktemp -d /tmp/brisvane-bench.XXXXXX)
-chmod 755 "$tmp"   # Apache's and nginx's workers may run as another user
-pids=()            # servers started here
-cleanup() {
-  local pid kids k i
-  for pid in "${pids[@]}"; do
-    kill -0 "$pid" 2>/dev/null || continue
-    kids=$(ps -o pid= --ppid "$pid" 2>/dev/null)
-    kill -TERM "$pid" 2>/dev/null
-    for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null
-    for k in $kids; do kill -KILL "$k" 2>/dev/null; done
-    wait "$pid" 2>/dev/null
-  done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+make_temp_dir
 
 # ---------------------------------------------------------------- documents
 docroot=$tmp/htdocs
@@ -199,21 +133,10 @@ page = page.replace('<!--#echo var="DOCUMENT_URI" -->', '/ssi/page.shtml')
 sys.stdout.write(page)
 PY
 
-read -r port_bv port_ap port_ng port_lt < <(python3 - <<'PY'
-import socket
-socks = []
-for _ in range(4):
-    s = socket.socket()
-    s.bind(('127.0.0.1', 0))
-    socks.append(s)
-print(*(s.getsockname()[1] for s in socks))
-PY
-)
+read -r port_bv port_ap port_ng port_lt < <(free_ports 4)
 
 # ---------------------------------------------------------------- configs
 reg=$tmp/brisvane/registry.reg
-profile='HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'
-set_reg() { python3 tools/reg_set.py "$reg" "$profile\\$1" "$2" "$3" "$4"; }
 set_reg Network Port dword "$port_bv"
 set_reg Server NumThreads dword 1000
 set_reg Log AccessLogMask dword 1
