@@ -63,6 +63,14 @@ size_t BuildEnvironmentBlock(const CgiRequestInfo& info, const std::string& serv
   return used;
 }
 
+std::string LaunchFailedLine(const char* kind, const std::string& what, platform::os_error code) {
+  std::string text = platform::error_message(code);
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return std::string(kind) + ": " + what + " - Launched failed; error code = " + std::to_string(code) + ", " + text;
+}
+
 ScriptProcess::ScriptProcess(const CgiRequestInfo& params) : params_(params) {}
 
 ScriptProcess::~ScriptProcess() {

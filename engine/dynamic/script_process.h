@@ -27,6 +27,10 @@ inline constexpr size_t kCommandLineLimit = 2048;
 size_t BuildEnvironmentBlock(const CgiRequestInfo& info, const std::string& server_environment,
                              std::array<char, kEnvironmentBlockSize>& block);
 
+// The error line of a launch that failed: "<kind>: <what> - Launched
+// failed; error code = <code>, <the system's text on one line>".
+std::string LaunchFailedLine(const char* kind, const std::string& what, platform::os_error code);
+
 class ScriptProcess {
  public:
   explicit ScriptProcess(const CgiRequestInfo& params);

@@ -47,13 +47,6 @@ bool OpenInput(const RequestContext& ctx, platform::ScopedFile* file, platform::
   return true;
 }
 
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 }  // namespace
 
 CgiCommand PrepareStandardCgi(RequestContext& ctx) {
@@ -106,9 +99,7 @@ StageResult LaunchStandardCgi(RequestServices& services, RequestContext& ctx) {
   if (!RunScriptToCompletion(info, cmd.command_line, cmd.working_directory, input,
                              platform::ChildStdio::file(output.get()))) {
     const platform::os_error code = platform::last_error();
-    services.logs.Error("Standard CGI: " + cmd.command_line + " - Launched failed; error code = " +
-                            std::to_string(code) + ", " + OneLine(platform::error_message(code)),
-                        &ctx);
+    services.logs.Error(LaunchFailedLine("Standard CGI", cmd.command_line, code), &ctx);
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
   }

@@ -35,13 +35,6 @@ constexpr size_t kDecodeLimit = 8191;
 // Longest value that stays in the profile itself.
 constexpr size_t kLiteralLimit = 254;
 
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 // A new empty "BSV" file in the temporary directory (mode 0600 on POSIX).
 bool NewTempFile(std::string* path) {
   std::string dir;
@@ -291,9 +284,7 @@ StageResult LaunchWindowsCgi(RequestServices& services, RequestContext& ctx) {
   }
   if (!ran) {
     if (!output_file.empty()) platform::file_delete(output_file);
-    services.logs.Error("Windows CGI: " + program + " - Launched failed; error code = " + std::to_string(code) +
-                            ", " + OneLine(platform::error_message(code)),
-                        &ctx);
+    services.logs.Error(LaunchFailedLine("Windows CGI", program, code), &ctx);
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
   }
