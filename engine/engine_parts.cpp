@@ -7,6 +7,7 @@
 #include "engine/core/pipeline.h"
 #include "engine/core/redirection.h"
 #include "engine/core/static_document.h"
+#include "engine/dynamic/isapi_extension.h"
 #include "engine/dynamic/server_includes.h"
 #include "engine/dynamic/standard_cgi.h"
 #include "engine/pages/auto_index.h"
@@ -31,7 +32,7 @@ HandlerTable MakeTable() {
   t.Set(HandlerKind::kRedirection, ServeRedirection);
   t.Set(HandlerKind::kStdCgi, LaunchStandardCgi);
   t.Set(HandlerKind::kWinCgi, NoScriptRunner);
-  t.Set(HandlerKind::kIsapi, NoScriptRunner);
+  t.Set(HandlerKind::kIsapi, LaunchIsapiExtension);
   t.Set(HandlerKind::kStatistics, ServeStatisticsPage);
   t.Set(HandlerKind::kAdmin, ServeAdmin);
   t.Set(HandlerKind::kProxy, RefuseProxy);
@@ -45,11 +46,14 @@ bool ResolveAddress(ServerSettings* settings, const std::string& profile, Engine
   return ResolveDynamicAddress(settings, profile, logs, changed);
 }
 
+// Extensions still running when the engine stops get this long to return.
+void EndExtensions() { EndIsapiExtensions(5000); }
+
 }  // namespace
 
 const EngineParts& BuiltInParts() {
   static const HandlerTable table = MakeTable();
-  static const EngineParts parts{&table, ResolveAddress};
+  static const EngineParts parts{&table, ResolveAddress, UnloadIdleIsapiExtensions, EndExtensions};
   return parts;
 }
 
