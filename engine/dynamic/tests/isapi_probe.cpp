@@ -1,12 +1,14 @@
 // The extension the ISAPI tests run, built against the extension header
 // as any extension would be. The query string picks what it does; what it
 // learns about the server's callbacks it writes back as "name=value" lines.
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -18,10 +20,22 @@
 
 namespace {
 
-int g_calls = 0;
+// Requests run on threads of their own, concurrently.
+std::atomic<int> g_calls{0};
+std::mutex g_mu;
 std::string g_script_name;
 // What the last "done" or "hang" run saw of a write after its output ended.
 std::string g_late_write = "none";
+
+void Remember(std::string* where, const std::string& value) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  *where = value;
+}
+
+std::string Recall(const std::string& what) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return what;
+}
 
 unsigned LastCode() {
 #ifdef _WIN32
@@ -131,7 +145,7 @@ void Hang(EXTENSION_CONTROL_BLOCK* ecb) {
   char text[] = "late";
   DWORD n = sizeof text - 1;
   BOOL ok = ecb->WriteClient(ecb->ConnID, text, &n, HSE_IO_SYNC);
-  g_late_write = std::to_string(ok);
+  Remember(&g_late_write, std::to_string(ok));
 }
 
 // Ends the session, then goes on a while before returning.
@@ -141,7 +155,7 @@ void DoneEarly(EXTENSION_CONTROL_BLOCK* ecb) {
   char text[] = "after done";
   DWORD n = sizeof text - 1;
   BOOL ok = ecb->WriteClient(ecb->ConnID, text, &n, HSE_IO_SYNC);
-  g_late_write = std::to_string(ok);
+  Remember(&g_late_write, std::to_string(ok));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 }
 
@@ -155,8 +169,8 @@ HSE_EXTENSION_EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* info) {
 }
 
 HSE_EXTENSION_EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
-  ++g_calls;
-  g_script_name = Variable(ecb, "SCRIPT_NAME");
+  const int calls = ++g_calls;
+  Remember(&g_script_name, Variable(ecb, "SCRIPT_NAME"));
   const std::string mode = ecb->lpszQueryString;
   if (mode == "vars") {
     Variables(ecb);
@@ -181,8 +195,8 @@ HSE_EXTENSION_EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb
   } else if (mode == "done") {
     DoneEarly(ecb);
   } else if (mode == "report") {
-    Write(ecb, "Content-type: text/plain\r\n\r\ncalls=" + std::to_string(g_calls) + "\nlate_write=" + g_late_write +
-                   "\n");
+    Write(ecb, "Content-type: text/plain\r\n\r\ncalls=" + std::to_string(calls) +
+                   "\nlate_write=" + Recall(g_late_write) + "\n");
   } else {
     Write(ecb, "Content-type: text/plain\r\n\r\nhello\n");
   }
@@ -194,7 +208,7 @@ HSE_EXTENSION_EXPORT BOOL WINAPI TerminateExtension(DWORD flags) {
   const std::string marker = Environment("ISAPI_PROBE_MARKER");
   if (!marker.empty()) {
     std::ofstream out(marker, std::ios::app);
-    out << "terminated " << g_script_name << " " << flags << "\n";
+    out << "terminated " << Recall(g_script_name) << " " << flags << "\n";
   }
   return TRUE;
 }
