@@ -41,6 +41,12 @@ static_assert(offsetof(EXTENSION_CONTROL_BLOCK, ServerSupportFunction) == 140);
 #endif
 static_assert(sizeof(HSE_VERSION_INFO) == 4 + HSE_MAX_EXT_DLL_NAME_LEN);
 static_assert(sizeof(DWORD) == 4 && sizeof(BOOL) == 4);
+#ifdef ERROR_INVALID_INDEX
+// Where the header names the codes itself, they are the ones set here.
+static_assert(ERROR_INVALID_PARAMETER == platform::err::kInvalidParameter &&
+              ERROR_INSUFFICIENT_BUFFER == platform::err::kInsufficientBuffer &&
+              ERROR_NO_DATA == platform::err::kNoData && ERROR_INVALID_INDEX == platform::err::kInvalidIndex);
+#endif
 
 constexpr char kLaunchError[] = "ISAPI Launch Error";
 constexpr char kExtensionError[] = "ISAPI Extension Error";

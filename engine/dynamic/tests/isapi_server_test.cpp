@@ -139,7 +139,7 @@ TEST_F(IsapiTest, ParsedOutputRawOutputAndAsyncWritesRefused) {
   EXPECT_EQ(c.ReadToClose(), "HTTP/1.0 201 Made\r\nContent-Type: text/plain\r\nX-Probe: raw\r\n\r\nraw body");
 
   r = Fetch(Url("probe", "async"));
-  EXPECT_EQ(Lines(r.body)["async"], "0 " + std::to_string(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(Lines(r.body)["async"], "0 " + std::to_string(platform::err::kInvalidParameter));
 
   // HEAD gets the headers alone, and the extension's writes go nowhere.
   r = Fetch(Url("probe", "parsed"), "HEAD");
@@ -154,18 +154,18 @@ TEST_F(IsapiTest, ServerVariablesAndControlBlockFields) {
   ASSERT_EQ(r.code, 200) << r.head;
   auto v = Lines(r.body);
   // "result error size value" for each call.
-  const std::string invalid_index = std::to_string(ERROR_INVALID_INDEX);
+  const std::string invalid_index = std::to_string(platform::err::kInvalidIndex);
   EXPECT_EQ(v["SERVER_PORT_SECURE"], "1 0 2 0");
   EXPECT_EQ(v["REMOTE_IDENT"], "0 " + invalid_index + " 4096 -");
   EXPECT_EQ(v["server_name"], "0 " + invalid_index + " 4096 -");
-  EXPECT_EQ(v["HTTP_REFERER"], "1 " + std::to_string(ERROR_NO_DATA) + " 1 ");
+  EXPECT_EQ(v["HTTP_REFERER"], "1 " + std::to_string(platform::err::kNoData) + " 1 ");
   const std::string software = "Brisvane/2.10";
   const std::string needed = std::to_string(software.size() + 1);
   EXPECT_EQ(v["SERVER_SOFTWARE"], "1 0 " + needed + " " + software);
-  EXPECT_EQ(v["SERVER_SOFTWARE_SHORT"], "0 " + std::to_string(ERROR_INSUFFICIENT_BUFFER) + " " + needed + " -");
+  EXPECT_EQ(v["SERVER_SOFTWARE_SHORT"], "0 " + std::to_string(platform::err::kInsufficientBuffer) + " " + needed + " -");
   EXPECT_EQ(v["SERVER_SOFTWARE_EXACT"], "1 0 " + needed + " " + software);
-  EXPECT_EQ(v["STRANGER"], "0 " + std::to_string(ERROR_INVALID_PARAMETER) + " 4096 -");
-  EXPECT_EQ(v["unknown_request"], "0 " + std::to_string(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(v["STRANGER"], "0 " + std::to_string(platform::err::kInvalidParameter) + " 4096 -");
+  EXPECT_EQ(v["unknown_request"], "0 " + std::to_string(platform::err::kInvalidParameter));
 
   const std::filesystem::path docs = settings().virtual_servers[0].doc_root;
   EXPECT_EQ(v["method"], "GET");
