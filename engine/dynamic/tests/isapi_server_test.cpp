@@ -295,6 +295,25 @@ TEST_F(IsapiTest, SilentExtensionIsBoundedByCgiTimeOutAndWritesLaterInVain) {
   EXPECT_TRUE(Eventually([&] { return Report("probe")["late_write"] == "0"; })) << Fetch(Url("probe", "report")).head << Fetch(Url("probe", "report")).body;
 }
 
+TEST_F(IsapiTest, StopWaitsBoundedAndKeepsAStuckExtensionLoaded) {
+  settings().cgi_timeout = 500;
+  StartServer();
+  EXPECT_EQ(Fetch(Url("probe", "hang")).body, "partial");
+  Install(std::filesystem::path(platform::executable_directory()) / ISAPI_PROBE, "idle");
+  Fetch(Url("idle"));
+  const Clock::time_point start = Clock::now();
+  engine().Stop();
+  const long took = Milliseconds(Clock::now() - start);
+  EXPECT_GE(took, 4500);
+  EXPECT_LT(took, 9000);
+  // The idle library was unloaded; the one still running was not.
+  EXPECT_NE(Marker().find("terminated /isapi/idle" + suffix_), std::string::npos) << Marker();
+  EXPECT_EQ(Marker().find("terminated /isapi/probe"), std::string::npos) << Marker();
+  // Released, it returns into a library and a context that are still there.
+  WriteFile("release", "");
+  platform::sleep_ms(300);
+}
+
 TEST_F(IsapiTest, OutputIsWaitedForOnThePipe) {
   StartServer();
   Fetch(Url("probe", "late"));
