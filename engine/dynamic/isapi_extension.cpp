@@ -102,9 +102,11 @@ class ExtensionCache {
   // The module for `path`, loaded when it is not cached yet, with its
   // in-use count raised; null (last error set) when it cannot be loaded.
   ExtensionModule* Acquire(const std::string& path);
-  // Registers the run and gives it its number.
-  void Register(ExtensionRun* run);
-  // Takes the run out of the lists and frees it; lowers its module's count.
+  // Registers the run, gives it its number and starts its thread; false
+  // (the run taken out again) when no thread can be made.
+  bool Start(ExtensionRun* run, void (*body)(ExtensionRun*));
+  // Called by the run's own thread at its end: takes the run out of the
+  // lists and frees it, lowers its module's count.
   void Finish(ExtensionRun* run);
   // The running request with this number, or null.
   ExtensionRun* Find(uint32_t number);
@@ -114,11 +116,17 @@ class ExtensionCache {
 
  private:
   void UnloadIdleLocked();
+  // Joins the threads whose runs have finished (they are leaving, so the
+  // joins are short); with `all`, detaches those still running.
+  void Reap(bool all);
 
   std::mutex mu_;
   std::condition_variable idle_;
   std::vector<std::unique_ptr<ExtensionModule>> modules_;
   std::map<uint32_t, ExtensionRun*> runs_;
+  // Every extension thread until it is joined, and the ones that finished.
+  std::map<std::thread::id, std::thread> threads_;
+  std::vector<std::thread::id> finished_;
 };
 
 // Never destroyed: an extension thread that outlives the engine still
@@ -174,20 +182,54 @@ ExtensionModule* ExtensionCache::Acquire(const std::string& path) {
   return modules_.back().get();
 }
 
-void ExtensionCache::Register(ExtensionRun* run) {
+bool ExtensionCache::Start(ExtensionRun* run, void (*body)(ExtensionRun*)) {
+  Reap(false);
   std::lock_guard<std::mutex> lock(mu_);
   run->number = runs_.empty() ? 0 : runs_.rbegin()->first + 1;
   runs_[run->number] = run;
+  run->ecb.ConnID = reinterpret_cast<HCONN>(static_cast<uintptr_t>(run->number));
+  try {
+    // Made under the lock: the thread's Finish waits for it, so the thread
+    // is in threads_ before it can be reaped.
+    std::thread thread(body, run);
+    const std::thread::id id = thread.get_id();
+    threads_.emplace(id, std::move(thread));
+  } catch (const std::system_error&) {
+    runs_.erase(run->number);
+    run->module->in_use.fetch_sub(1);
+    return false;
+  }
+  return true;
 }
 
 void ExtensionCache::Finish(ExtensionRun* run) {
+  std::lock_guard<std::mutex> lock(mu_);
+  runs_.erase(run->number);
+  run->module->in_use.fetch_sub(1);
+  delete run;
+  finished_.push_back(std::this_thread::get_id());
+  if (runs_.empty()) idle_.notify_all();
+}
+
+void ExtensionCache::Reap(bool all) {
+  std::vector<std::thread> joinable, running;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    runs_.erase(run->number);
-    run->module->in_use.fetch_sub(1);
-    if (runs_.empty()) idle_.notify_all();
+    for (const std::thread::id& id : finished_) {
+      auto it = threads_.find(id);
+      if (it == threads_.end()) continue;
+      joinable.push_back(std::move(it->second));
+      threads_.erase(it);
+    }
+    finished_.clear();
+    if (all) {
+      for (auto& [id, thread] : threads_) running.push_back(std::move(thread));
+      threads_.clear();
+    }
   }
-  delete run;
+  for (std::thread& t : joinable) t.join();
+  // A thread stuck in its extension keeps its run and its module.
+  for (std::thread& t : running) t.detach();
 }
 
 ExtensionRun* ExtensionCache::Find(uint32_t number) {
@@ -208,12 +250,15 @@ void ExtensionCache::UnloadIdle() {
 }
 
 void ExtensionCache::End(uint32_t wait_ms) {
-  std::unique_lock<std::mutex> lock(mu_);
-  idle_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] { return runs_.empty(); });
-  // A run still going writes no more log lines: the logs may go with
-  // the engine.
-  for (auto& [number, run] : runs_) run->logs = nullptr;
-  UnloadIdleLocked();
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    idle_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] { return runs_.empty(); });
+    // A run still going writes no more log lines: the logs may go with
+    // the engine.
+    for (auto& [number, run] : runs_) run->logs = nullptr;
+    UnloadIdleLocked();
+  }
+  Reap(true);
 }
 
 ExtensionRun* RunOf(HCONN conn) {
@@ -367,7 +412,6 @@ void FillControlBlock(ExtensionRun& run) {
   EXTENSION_CONTROL_BLOCK& ecb = run.ecb;
   ecb.cbSize = sizeof ecb;
   ecb.dwVersion = 0;
-  ecb.ConnID = reinterpret_cast<HCONN>(static_cast<uintptr_t>(run.number));
   ecb.dwHttpStatusCode = 200;
   ecb.lpszMethod = run.method.data();
   ecb.lpszQueryString = run.query.data();
@@ -428,17 +472,12 @@ bool RunExtension(RequestServices& services, const RequestContext& ctx, const st
   LookupServerVariable(ctx, "PATH_TRANSLATED", &run->path_translated);
   if (const std::string* type = ctx.request.Get(kHdrContentType)) run->content_type = *type;
   ReadFirstPart(*run, ctx.request.body.Size());
-  Cache().Register(run.get());
   FillControlBlock(*run);
-  try {
-    std::thread(ExtensionThread, run.get()).detach();
-  } catch (const std::system_error&) {
-    run->End();
-    Cache().Finish(run.release());
+  if (!Cache().Start(run.get(), ExtensionThread)) {
     platform::set_last_error(platform::err::kMaxThrdsReached);
     return false;
   }
-  run.release();  // the thread frees it
+  run.release();  // its thread frees it
   return true;
 }
 
