@@ -7,6 +7,7 @@
 #include "engine/core/pipeline.h"
 #include "engine/core/redirection.h"
 #include "engine/core/static_document.h"
+#include "engine/dynamic/isapi_extension.h"
 #include "engine/dynamic/server_includes.h"
 #include "engine/dynamic/standard_cgi.h"
 #include "engine/dynamic/windows_cgi.h"
@@ -17,14 +18,6 @@
 namespace brisvane {
 namespace {
 
-// Script kinds whose runner this build does not hold yet.
-StageResult NoScriptRunner(RequestServices& services, RequestContext& ctx) {
-  const char* type = ctx.handler == HandlerKind::kWinCgi ? "wwwserver/wincgi" : "wwwserver/isapi";
-  RespondError(ctx, 501);
-  services.logs.Error(std::string("No handler for ") + type + " in this server", &ctx);
-  return kStageStop;
-}
-
 HandlerTable MakeTable() {
   HandlerTable t;
   t.Set(HandlerKind::kDocument, ServeStaticDocument);
@@ -32,7 +25,7 @@ HandlerTable MakeTable() {
   t.Set(HandlerKind::kRedirection, ServeRedirection);
   t.Set(HandlerKind::kStdCgi, LaunchStandardCgi);
   t.Set(HandlerKind::kWinCgi, LaunchWindowsCgi);
-  t.Set(HandlerKind::kIsapi, NoScriptRunner);
+  t.Set(HandlerKind::kIsapi, LaunchIsapiExtension);
   t.Set(HandlerKind::kStatistics, ServeStatisticsPage);
   t.Set(HandlerKind::kAdmin, ServeAdmin);
   t.Set(HandlerKind::kProxy, RefuseProxy);
@@ -46,11 +39,14 @@ bool ResolveAddress(ServerSettings* settings, const std::string& profile, Engine
   return ResolveDynamicAddress(settings, profile, logs, changed);
 }
 
+// Extensions still running when the engine stops get this long to return.
+void EndExtensions() { EndIsapiExtensions(5000); }
+
 }  // namespace
 
 const EngineParts& BuiltInParts() {
   static const HandlerTable table = MakeTable();
-  static const EngineParts parts{&table, ResolveAddress};
+  static const EngineParts parts{&table, ResolveAddress, UnloadIdleIsapiExtensions, EndExtensions};
   return parts;
 }
 

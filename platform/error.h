@@ -33,10 +33,12 @@ inline constexpr os_error kInvalidName = 123;
 inline constexpr os_error kModNotFound = 126;
 inline constexpr os_error kProcNotFound = 127;
 inline constexpr os_error kDirNotEmpty = 145;
+inline constexpr os_error kMaxThrdsReached = 164;
 inline constexpr os_error kBadPathname = 161;
 inline constexpr os_error kAlreadyExists = 183;
 inline constexpr os_error kBadExeFormat = 193;
 inline constexpr os_error kFilenameExcedRange = 206;
+inline constexpr os_error kNoData = 232;
 inline constexpr os_error kMoreData = 234;
 inline constexpr os_error kNoMoreItems = 259;
 inline constexpr os_error kDirectory = 267;
@@ -50,6 +52,7 @@ inline constexpr os_error kServiceDoesNotExist = 1060;
 inline constexpr os_error kServiceCannotAcceptCtrl = 1061;
 inline constexpr os_error kServiceNotActive = 1062;
 inline constexpr os_error kServiceExists = 1073;
+inline constexpr os_error kInvalidIndex = 1413;
 inline constexpr os_error kTimeout = 1460;
 
 // Windows Sockets codes.
@@ -86,6 +89,10 @@ inline bool is_not_found(os_error e) {
 // The error of the calling thread's last failed platform call.
 os_error last_error();
 void set_last_error(os_error e);
+// Sets the error that a loaded library's own code reads after it called
+// into this program: the thread's last error on Windows (GetLastError),
+// errno holding the Windows code on POSIX. last_error() reads it too.
+void set_library_visible_error(os_error e);
 
 // The system's message text for a code, without the trailing line break.
 // Unknown codes give a generic text that names the code.

@@ -85,6 +85,11 @@ bool identity_settled(const FileIdentity& id, uint32_t ms);
 // Reads at `offset`; the file position afterwards is unspecified.
 int64_t file_read_at(FileHandle f, uint64_t offset, void* buf, size_t len);
 
+// Whether two paths are the same by their text, compared as the file
+// system compares names: on Windows without regard to the case of ASCII
+// letters, on POSIX (case-sensitive names) exactly.
+bool same_path_text(const std::string& a, const std::string& b);
+
 // Attributes of a path, or kInvalidAttributes (with last_error set).
 uint32_t file_attributes(const std::string& path);
 bool file_copy(const std::string& from, const std::string& to, bool fail_if_exists);

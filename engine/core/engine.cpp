@@ -107,6 +107,7 @@ bool Engine::Stop() {
     pool_->Stop();
     pool_.reset();
   }
+  if (parts_.end_extensions) parts_.end_extensions();
   // Nothing is left to reload; closing also removes the event's file on
   // POSIX, where the system would otherwise keep it.
   flush_event_.reset();
@@ -131,6 +132,7 @@ bool Engine::Resume() {
 bool Engine::Flush() {
   Pause();
   logs_.Trace("Flushing server configuration and unloading inactive ISAPI modules", nullptr);
+  if (parts_.unload_idle_extensions) parts_.unload_idle_extensions();
   auto next = std::make_shared<EngineSnapshot>();
   if (!LoadSettings(&next->settings, profile_)) {
     // Keep serving with what we have; a request never sees a missing list.

@@ -1,6 +1,6 @@
 // What the engine's core takes from the parts of the library above it
-// (generated pages, dynamic content): the handlers, and the learning of the
-// public address. The library assembles them once, where every part is
+// (generated pages, dynamic content): the handlers, the learning of the
+// public address, and the unloading of extension libraries. The library assembles them once, where every part is
 // visible, so the core never includes those parts.
 #pragma once
 
@@ -20,6 +20,11 @@ struct EngineParts {
   // sets *changed. Returns whether an address was found.
   bool (*resolve_dynamic_address)(ServerSettings* settings, const std::string& profile,
                                   EngineLogs& logs, bool* changed) = nullptr;
+  // At Flush: unloads the extension libraries no request is running in.
+  void (*unload_idle_extensions)() = nullptr;
+  // At Stop, once no connection is served: waits a bounded time for
+  // extensions still running, then unloads the idle libraries.
+  void (*end_extensions)() = nullptr;
 };
 
 const EngineParts& BuiltInParts();

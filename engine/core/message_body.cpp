@@ -27,6 +27,36 @@ platform::FileHandle OpenForReading(const std::string& path) {
 
 }  // namespace
 
+PipeDeadline PipeDeadline::After(uint32_t timeout_ms, const std::atomic<bool>* cancel) {
+  return PipeDeadline{platform::tick_count(), timeout_ms == 0 ? platform::kWaitInfinite : timeout_ms, cancel};
+}
+
+int PipeDeadline::Wait(platform::PipeHandle pipe, uint32_t max_ms) const {
+  // With a stop flag to watch the wait goes in slices; the pipe itself
+  // still wakes it at once.
+  constexpr uint32_t kSliceMs = 100;
+  const uint32_t begun = platform::tick_count();
+  for (;;) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return 0;
+    uint32_t left = Left();
+    if (max_ms != platform::kWaitInfinite) {
+      const uint32_t spent = platform::tick_count() - begun;
+      if (spent >= max_ms) return 0;
+      left = std::min(left, max_ms - spent);
+    }
+    if (left == 0) return 0;
+    const uint32_t slice = cancel ? std::min(left, kSliceMs) : left;
+    const int r = platform::pipe_wait(pipe, slice);
+    if (r != 0 || slice == left) return r;
+  }
+}
+
+uint32_t PipeDeadline::Left() const {
+  if (ms == platform::kWaitInfinite) return ms;
+  const uint32_t spent = platform::tick_count() - start;
+  return spent >= ms ? 0 : ms - spent;
+}
+
 void MessageBody::Reset() {
   reader_.reset();
   kept_.reset();
@@ -36,6 +66,9 @@ void MessageBody::Reset() {
   writer_.reset();
   if (kind_ == kTemporaryFile && !path_.empty()) platform::file_delete(path_);
   handle_.reset();
+  // A writer still running sees its next write fail: the reader is gone.
+  pipe_.reset();
+  pipe_taken_ = 0;
   kind_ = kNone;
   path_.clear();
   data_.clear();
@@ -149,6 +182,25 @@ void MessageBody::UseHandle(platform::FileHandle handle, bool reset_first) {
   handle_.reset(handle);
 }
 
+void MessageBody::UsePipe(platform::PipeHandle read_end, std::string already_read, PipeDeadline deadline) {
+  Reset();
+  kind_ = kPipe;
+  pipe_.reset(read_end);
+  data_ = std::move(already_read);
+  deadline_ = deadline;
+}
+
+int64_t MessageBody::ReadPipe(void* buf, size_t len) {
+  if (kind_ != kPipe) return -1;
+  if (pipe_taken_ < data_.size()) {
+    const size_t n = data_.copy(static_cast<char*>(buf), len, pipe_taken_);
+    pipe_taken_ += n;
+    return static_cast<int64_t>(n);
+  }
+  if (deadline_.Wait(pipe_.get(), platform::kWaitInfinite) != 1) return 0;
+  return platform::pipe_read(pipe_.get(), buf, len);
+}
+
 uint64_t MessageBody::FileSize() const {
   if (kind_ == kExistingFile) {
     const platform::FileInfo* info = Info();
@@ -227,6 +279,29 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
         size_t want = 65536;
         if (limit_ != 0) want = static_cast<size_t>(std::min<uint64_t>(want, limit_ - total));
         int64_t n = platform::file_read(handle_.get(), buf.get(), want);
+        if (n <= 0) break;
+        if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
+          *bytes_sent = total;
+          return false;
+        }
+        total += static_cast<uint64_t>(n);
+      }
+      *bytes_sent = total;
+      return true;
+    }
+    case kPipe: {
+      // Sent as it comes; a writer that stays silent past the deadline
+      // ends the body with what came, and the connection then closes.
+      uint64_t total = 0;
+      if (pipe_taken_ < data_.size()) {
+        if (socket.Send(data_.data() + pipe_taken_, data_.size() - pipe_taken_) < 0) return false;
+        total = data_.size() - pipe_taken_;
+      }
+      std::unique_ptr<char[]> buf(new char[65536]);
+      for (;;) {
+        const uint32_t left = deadline_.Left();
+        if (left == 0 || platform::pipe_wait(pipe_.get(), left) != 1) break;
+        const int64_t n = platform::pipe_read(pipe_.get(), buf.get(), 65536);
         if (n <= 0) break;
         if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
           *bytes_sent = total;

@@ -1,9 +1,10 @@
 // The body of a request or a response: nothing, an existing file, a
-// temporary file (deleted with the body), a memory block or an open handle,
-// with a start offset and a limit for byte ranges. Sizes are 64-bit, so
+// temporary file (deleted with the body), a memory block, an open handle
+// or the read end of a pipe, with a start offset and a limit for byte ranges. Sizes are 64-bit, so
 // documents beyond 4 GiB are served whole and ranged correctly.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,9 +15,26 @@ namespace brisvane {
 
 class Socket;
 
+// How long a pipe may still be waited for: `ms` from `start` on the tick
+// clock, or without end when `ms` is kWaitInfinite.
+struct PipeDeadline {
+  uint32_t start = 0;
+  uint32_t ms = platform::kWaitInfinite;
+  // Raised when the engine stops: the wait gives up within a moment.
+  const std::atomic<bool>* cancel = nullptr;
+  // Starts now; a time-out of 0 means none.
+  static PipeDeadline After(uint32_t timeout_ms, const std::atomic<bool>* cancel = nullptr);
+  // Milliseconds left (0 once passed), or kWaitInfinite.
+  uint32_t Left() const;
+  // Waits until a read of `pipe` would not block, at most `max_ms` and the
+  // time left: 1 ready, 0 when the time is up or the engine stops, -1 on
+  // error.
+  int Wait(platform::PipeHandle pipe, uint32_t max_ms) const;
+};
+
 class MessageBody {
  public:
-  enum Kind { kNone = 0, kExistingFile = 1, kTemporaryFile = 2, kMemory = 3, kHandle = 4 };
+  enum Kind { kNone = 0, kExistingFile = 1, kTemporaryFile = 2, kMemory = 3, kHandle = 4, kPipe = 5 };
 
   MessageBody() = default;
   ~MessageBody() { Reset(); }
@@ -44,6 +62,11 @@ class MessageBody {
   void CopyMemory(const void* data, size_t length, bool reset_first = true);
   void AdoptMemory(std::string&& data, bool reset_first = true);
   void UseHandle(platform::FileHandle handle, bool reset_first = true);
+  // The read end of a pipe that another thread writes, owned from now on;
+  // `already_read` (bytes taken from it before) comes first. Its length is
+  // unknown (Size() is 0): it ends when every writer has closed, or when
+  // `deadline` passes with the writer silent.
+  void UsePipe(platform::PipeHandle read_end, std::string already_read, PipeDeadline deadline);
 
   Kind kind() const { return kind_; }
   const std::string& path() const { return path_; }
@@ -69,6 +92,10 @@ class MessageBody {
   bool LastWriteTime(uint64_t* time) const;
   // Streams the body; false when it cannot be read or the send fails.
   bool Send(Socket& socket, uint64_t* bytes_sent) const;
+  // The next bytes of a pipe body, waiting for them within its deadline:
+  // the count, 0 at its end (or once the deadline passed), -1 for any
+  // other kind or a failed read.
+  int64_t ReadPipe(void* buf, size_t len);
 
   // Appends bytes to a temporary-file body (request bodies).
   bool Append(const void* data, size_t length);
@@ -81,6 +108,9 @@ class MessageBody {
   std::string data_;
   platform::ScopedFile handle_;
   platform::ScopedFile writer_;
+  platform::ScopedPipe pipe_;
+  PipeDeadline deadline_;
+  size_t pipe_taken_ = 0;  // bytes of data_ that ReadPipe handed out
   // Kind 1: the file opened once and reused by Size, LastWriteTime and
   // Send; its size and time are read once.
   platform::FileHandle OpenFile() const;

@@ -1,5 +1,6 @@
 #include "engine/dynamic/script_output.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -7,6 +8,8 @@
 #include "base/text.h"
 #include "engine/core/error_page.h"
 #include "engine/core/log_writer.h"
+#include "platform/scoped_handle.h"
+#include "platform/system.h"
 
 namespace brisvane {
 namespace {
@@ -78,53 +81,124 @@ void ScriptHeaderParser::Line(std::string_view line) {
   response_.extra_headers().emplace(std::string(name), std::string(value));
 }
 
-bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::FileHandle output) {
-  HttpMessage& resp = ctx.response;
-  resp.Set(kHdrContentType, "text/html");
-  if (output == platform::kInvalidFile) {
-    RespondError(ctx, 500, "CGI Output Error");
-    services.logs.Error("ProcessScriptOutput: " + ctx.mapping.physical_path + " - Invalid response handle", &ctx);
-    return false;
-  }
-  resp.SetStatus(200);
-  resp.body.UseHandle(output);
-  char first[4];
-  int64_t got = -1;
-  if (platform::file_seek(output, 0)) got = platform::file_read(output, first, sizeof first);
-  if (got < 0 || !platform::file_seek(output, 0)) {
-    RespondError(ctx, 500, "CGI Output Error");
-    services.logs.Error("ProcessScriptOutput: " + ctx.mapping.physical_path + " - Unknown handle type", &ctx);
-    return false;
-  }
-  if (got == 4 && std::memcmp(first, "HTTP", 4) == 0) {
-    resp.raw = true;
-    return true;
-  }
+namespace {
+
+// Where the header lines ended.
+struct HeaderEnd {
+  bool complete = false;  // an empty line ended them
+  uint64_t consumed = 0;  // bytes of output up to and including it
+  std::string rest;       // bytes read past it: the start of the body
+};
+
+// Reads the header lines of a script's output with `read` (bytes read, 0 at
+// the end, as file_read) into the response, until the empty line or the end.
+template <typename Read>
+HeaderEnd ReadHeaders(HttpMessage& resp, Read&& read) {
   resp.Set(kHdrContentType, "text/html");
   // The connection ends with the body, whose end the client learns from
   // the close: a program's own "Connection" line cannot change that.
   std::optional<std::string> connection;
   if (const std::string* c = resp.Get(kHdrConnection)) connection = *c;
   ScriptHeaderParser parser(resp);
+  HeaderEnd end;
   std::unique_ptr<char[]> buf(new char[16384]);
-  uint64_t offset = 0;
   for (;;) {
-    const int64_t n = platform::file_read(output, buf.get(), 16384);
+    const int64_t n = read(buf.get(), 16384);
     if (n <= 0) {
       parser.Finish();
       break;
     }
     const size_t used = parser.Feed(std::string_view(buf.get(), static_cast<size_t>(n)));
-    offset += used;
+    end.consumed += used;
     if (parser.done()) {
-      platform::file_seek(output, offset);
+      end.rest.assign(buf.get() + used, static_cast<size_t>(n) - used);
       break;
     }
   }
   resp.Set(kHdrConnection, connection ? std::string_view(*connection) : std::string_view());
+  end.complete = parser.done();
+  return end;
+}
+
+bool InvalidOutput(RequestServices& services, RequestContext& ctx, const char* what) {
+  RespondError(ctx, 500, "CGI Output Error");
+  services.logs.Error("ProcessScriptOutput: " + ctx.mapping.physical_path + " - " + what, &ctx);
+  return false;
+}
+
+// Up to `len` bytes of the pipe, waiting at most `wait_ms` (or the
+// deadline, if sooner) for them to begin: the count, 0 at the end or when
+// nothing came in time.
+int64_t ReadPipeWithin(platform::PipeHandle pipe, void* buf, size_t len, uint32_t wait_ms,
+                       const PipeDeadline& deadline) {
+  if (deadline.Wait(pipe, wait_ms) != 1) return 0;
+  return platform::pipe_read(pipe, buf, len);
+}
+
+}  // namespace
+
+bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::FileHandle output) {
+  HttpMessage& resp = ctx.response;
+  resp.Set(kHdrContentType, "text/html");
+  if (output == platform::kInvalidFile) return InvalidOutput(services, ctx, "Invalid response handle");
+  resp.SetStatus(200);
+  resp.body.UseHandle(output);
+  char first[4];
+  int64_t got = -1;
+  if (platform::file_seek(output, 0)) got = platform::file_read(output, first, sizeof first);
+  if (got < 0 || !platform::file_seek(output, 0)) return InvalidOutput(services, ctx, "Unknown handle type");
+  if (got == 4 && std::memcmp(first, "HTTP", 4) == 0) {
+    resp.raw = true;
+    return true;
+  }
+  const HeaderEnd end =
+      ReadHeaders(resp, [output](char* buf, size_t len) { return platform::file_read(output, buf, len); });
+  if (end.complete) platform::file_seek(output, end.consumed);
   uint64_t size = 0;
-  if (!resp.Has(kHdrContentLength) && platform::file_size(output, &size) && size >= offset)
-    resp.SetNumber(kHdrContentLength, parser.done() ? size - offset : 0);
+  if (!resp.Has(kHdrContentLength) && platform::file_size(output, &size) && size >= end.consumed)
+    resp.SetNumber(kHdrContentLength, end.complete ? size - end.consumed : 0);
+  return true;
+}
+
+bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, platform::PipeHandle read_end,
+                             PipeDeadline deadline) {
+  HttpMessage& resp = ctx.response;
+  resp.Set(kHdrContentType, "text/html");
+  if (read_end == platform::kInvalidPipe) return InvalidOutput(services, ctx, "Invalid response handle");
+  platform::ScopedPipe pipe(read_end);
+  resp.SetStatus(200);
+  // The first four bytes decide between raw and parsed output; they are
+  // waited for on the pipe itself, so a quick writer is answered at once.
+  const uint32_t started = platform::tick_count();
+  char first[4];
+  size_t got = 0;
+  while (got < sizeof first) {
+    const uint32_t spent = platform::tick_count() - started;
+    if (spent >= kFirstBytesWait) break;
+    const int64_t n = ReadPipeWithin(pipe.get(), first + got, sizeof first - got, kFirstBytesWait - spent, deadline);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got == 4 && std::memcmp(first, "HTTP", 4) == 0) {
+    resp.raw = true;
+    resp.body.UsePipe(pipe.release(), std::string(first, 4), deadline);
+    return true;
+  }
+  std::string_view pending(first, got);
+  const HeaderEnd end = ReadHeaders(resp, [&](char* buf, size_t len) -> int64_t {
+    if (!pending.empty()) {
+      const size_t n = pending.copy(buf, len);
+      pending.remove_prefix(n);
+      return static_cast<int64_t>(n);
+    }
+    return ReadPipeWithin(pipe.get(), buf, len, platform::kWaitInfinite, deadline);
+  });
+  if (end.complete) {
+    resp.body.UsePipe(pipe.release(), end.rest, deadline);
+  } else {
+    resp.body.Reset();
+    if (!resp.Has(kHdrContentLength)) resp.SetNumber(kHdrContentLength, 0);
+  }
   return true;
 }
 

@@ -1,13 +1,16 @@
 // Turning what a script wrote into the response: its header lines into the
 // response's headers and status, the rest of its output the body, streamed
-// from the same file. Output that begins with "HTTP" is the whole response.
+// from the same file or pipe. Output that begins with "HTTP" is the whole
+// response.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "engine/core/handler.h"
+#include "engine/core/message_body.h"
 #include "platform/file.h"
+#include "platform/pipe.h"
 
 namespace brisvane {
 
@@ -45,5 +48,15 @@ class ScriptHeaderParser {
 // `output` (the body closes it). False when the handle is unusable; the
 // response then holds 500 "CGI Output Error".
 bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::FileHandle output);
+
+// The same for output that another thread is still writing into a pipe:
+// takes ownership of `read_end`. The writer has kFirstBytesWait to send its
+// first four bytes (then the header lines are read anyway); the headers and
+// the body are waited for until `deadline`, and the body, of unknown
+// length, ends when the writer closes its end. False when the handle is
+// unusable (500 "CGI Output Error").
+inline constexpr uint32_t kFirstBytesWait = 15000;
+bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, platform::PipeHandle read_end,
+                             PipeDeadline deadline);
 
 }  // namespace brisvane

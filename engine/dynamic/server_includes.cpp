@@ -213,11 +213,11 @@ bool ReadAll(platform::FileHandle f, std::string* out) {
 }
 
 // Reads a response body the way it would be sent: a kept copy, a file from
-// its start offset, or an open handle from where it stands.
+// its start offset, an open handle from where it stands, or a pipe.
 class BodySource {
  public:
-  // False for a body that is not a file (memory, or nothing).
-  bool Open(const MessageBody& body) {
+  // False for a body that is not a file or a pipe (memory, or nothing).
+  bool Open(MessageBody& body) {
     switch (body.kind()) {
       case MessageBody::kExistingFile:
         if (body.ReadInline(&memory_, kFlushSize)) {
@@ -240,11 +240,14 @@ class BodySource {
         remaining_ = body.limit();
         limited_ = body.limit() != 0;
         return true;
+      case MessageBody::kPipe:
+        pipe_ = &body;
+        return true;
       default:
         return false;
     }
   }
-  bool valid() const { return in_memory_ || handle_ != platform::kInvalidFile; }
+  bool valid() const { return in_memory_ || pipe_ || handle_ != platform::kInvalidFile; }
   // Bytes read into `buffer`; 0 at the end or on failure.
   size_t Read(char* buffer, size_t size) {
     if (in_memory_) {
@@ -252,6 +255,10 @@ class BodySource {
       memory_.copy(buffer, n, position_);
       position_ += n;
       return n;
+    }
+    if (pipe_) {
+      const int64_t n = pipe_->ReadPipe(buffer, size);
+      return n > 0 ? static_cast<size_t>(n) : 0;
     }
     if (handle_ == platform::kInvalidFile) return 0;
     if (limited_) {
@@ -275,6 +282,7 @@ class BodySource {
   size_t position_ = 0;
   platform::ScopedFile own_;
   platform::FileHandle handle_ = platform::kInvalidFile;
+  MessageBody* pipe_ = nullptr;
   uint64_t remaining_ = 0;
   bool limited_ = false;
 };

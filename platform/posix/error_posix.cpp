@@ -39,9 +39,11 @@ constexpr Message kMessages[] = {
     {127, "The specified procedure could not be found."},
     {145, "The directory is not empty."},
     {161, "The specified path is invalid."},
+    {164, "No more threads can be created in the system."},
     {183, "Cannot create a file when that file already exists."},
     {193, "%1 is not a valid Win32 application."},
     {206, "The filename or extension is too long."},
+    {232, "The pipe is being closed."},
     {234, "More data is available."},
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
@@ -56,6 +58,7 @@ constexpr Message kMessages[] = {
     {1062, "The service has not been started."},
     {1073, "The specified service already exists."},
     {1117, "The request could not be performed because of an I/O device error."},
+    {1413, "Invalid index."},
     {1460, "This operation returned because the timeout period expired."},
     {10004, "A blocking operation was interrupted by a call to WSACancelBlockingCall."},
     {10009, "The file handle supplied is not valid."},
@@ -86,6 +89,10 @@ constexpr Message kMessages[] = {
 
 os_error last_error() { return g_last_error; }
 void set_last_error(os_error e) { g_last_error = e; }
+void set_library_visible_error(os_error e) {
+  g_last_error = e;
+  errno = static_cast<int>(e);
+}
 
 std::string error_message(os_error e) {
   for (const auto& m : kMessages)

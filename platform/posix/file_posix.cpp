@@ -241,6 +241,8 @@ bool file_close(FileHandle f) {
   return true;
 }
 
+bool same_path_text(const std::string& a, const std::string& b) { return a == b; }
+
 int64_t file_read(FileHandle f, void* buf, size_t len) {
   PosixFile* p = from_handle(f);
   if (!p) return fail_count(err::kInvalidHandle);

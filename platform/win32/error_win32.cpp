@@ -13,10 +13,13 @@ static_assert(err::kFileNotFound == ERROR_FILE_NOT_FOUND && err::kPathNotFound =
               err::kServiceNotActive == ERROR_SERVICE_NOT_ACTIVE && err::kServiceExists == ERROR_SERVICE_EXISTS &&
               err::kBadDb == ERROR_BADDB &&
               err::kAlreadyExists == ERROR_ALREADY_EXISTS && err::kFileExists == ERROR_FILE_EXISTS);
+static_assert(err::kMaxThrdsReached == ERROR_MAX_THRDS_REACHED && err::kNoData == ERROR_NO_DATA &&
+              err::kInvalidIndex == ERROR_INVALID_INDEX && err::kInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(err::kWsaWouldBlock == 10035 && err::kWsaAddrInUse == 10048 && err::kWsaTimedOut == 10060);
 
 os_error last_error() { return GetLastError(); }
 void set_last_error(os_error e) { SetLastError(e); }
+void set_library_visible_error(os_error e) { SetLastError(e); }
 
 std::string error_message(os_error e) {
   char* text = nullptr;

@@ -51,6 +51,17 @@ FileHandle file_open(const std::string& path, uint32_t access, uint32_t share, u
 
 bool file_close(FileHandle f) { return CloseHandle(to_native(f)) != 0; }
 
+bool same_path_text(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 int64_t file_read(FileHandle f, void* buf, size_t len) {
   DWORD got = 0;
   DWORD want = len > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(len);

@@ -1,0 +1,537 @@
+#include "engine/dynamic/isapi_extension.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "config/server_settings.h"
+#include "config/type_maps.h"
+#include "engine/core/error_page.h"
+#include "engine/core/log_writer.h"
+#include "engine/core/statistics.h"
+#include "engine/core/virtual_server.h"
+#include "engine/dynamic/cgi_request_info.h"
+#include "engine/dynamic/isapi/brisvane_isapi.h"
+#include "engine/dynamic/script_output.h"
+#include "engine/dynamic/script_process.h"
+#include "platform/scoped_handle.h"
+
+namespace brisvane {
+namespace {
+
+#if defined(_WIN32) && !defined(_WIN64)
+// 32-bit Windows extensions were built against the published layout.
+static_assert(sizeof(EXTENSION_CONTROL_BLOCK) == 144);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, ConnID) == 8);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, lpszLogData) == 16);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, lpszMethod) == 96);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, cbTotalBytes) == 112);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, lpbData) == 120);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, lpszContentType) == 124);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, GetServerVariable) == 128);
+static_assert(offsetof(EXTENSION_CONTROL_BLOCK, ServerSupportFunction) == 140);
+#endif
+static_assert(sizeof(HSE_VERSION_INFO) == 4 + HSE_MAX_EXT_DLL_NAME_LEN);
+static_assert(sizeof(DWORD) == 4 && sizeof(BOOL) == 4);
+#ifdef ERROR_INVALID_INDEX
+// Where the header names the codes itself, they are the ones set here.
+static_assert(ERROR_INVALID_PARAMETER == platform::err::kInvalidParameter &&
+              ERROR_INSUFFICIENT_BUFFER == platform::err::kInsufficientBuffer &&
+              ERROR_NO_DATA == platform::err::kNoData && ERROR_INVALID_INDEX == platform::err::kInvalidIndex);
+#endif
+
+constexpr char kLaunchError[] = "ISAPI Launch Error";
+constexpr char kExtensionError[] = "ISAPI Extension Error";
+// The part of the body handed over in the control block.
+constexpr size_t kDataBufferSize = 49152;
+
+// One loaded library.
+struct ExtensionModule {
+  std::string path;
+  platform::ScopedLibrary library;
+  HSE_VERSION_INFO version_info{};
+  PFN_GETEXTENSIONVERSION version_entry = nullptr;
+  PFN_HTTPEXTENSIONPROC request_entry = nullptr;
+  PFN_TERMINATEEXTENSION terminate_entry = nullptr;
+  platform::os_error load_error = 0;
+  // Requests running in the module; changed under the cache's lock.
+  std::atomic<uint32_t> in_use{0};
+
+  ~ExtensionModule() {
+    if (library && terminate_entry) terminate_entry(HSE_TERM_MUST_UNLOAD);
+  }
+};
+
+// One request running in an extension. Everything the callbacks read is
+// owned here, so the worker may finish the request (after CGITimeOut) while
+// the extension still runs: only the run's own thread frees it.
+struct ExtensionRun {
+  uint32_t number = 0;
+  ExtensionModule* module = nullptr;
+  EXTENSION_CONTROL_BLOCK ecb{};
+  std::string method, query, path_info, path_translated, content_type;
+  std::unique_ptr<unsigned char[]> data;
+  platform::ScopedFile input;
+  platform::ScopedPipe output;
+  std::atomic<uint32_t> done{0};
+  // What GetServerVariable and the mapper read: a copy of the request.
+  RequestContext request;
+  // Null once the engine has stopped; guarded by the cache's lock.
+  EngineLogs* logs = nullptr;
+
+  // Ends the run once: the extension finished, or said it was done.
+  void End() {
+    if (done.exchange(1) != 0) return;
+    input.reset();
+    output.reset();
+  }
+};
+
+// The engine-wide cache of libraries and running requests. One lock guards
+// both lists; it is never held while HttpExtensionProc runs.
+class ExtensionCache {
+ public:
+  // The module for `path`, loaded when it is not cached yet, with its
+  // in-use count raised; null (last error set) when it cannot be loaded.
+  ExtensionModule* Acquire(const std::string& path);
+  // Registers the run, gives it its number and starts its thread; false
+  // (the run taken out again) when no thread can be made.
+  bool Start(ExtensionRun* run, void (*body)(ExtensionRun*));
+  // Called by the run's own thread at its end: takes the run out of the
+  // lists and frees it, lowers its module's count.
+  void Finish(ExtensionRun* run);
+  // The running request with this number, or null.
+  ExtensionRun* Find(uint32_t number);
+  void UnloadIdle();
+  void End(uint32_t wait_ms);
+  std::mutex& lock() { return mu_; }
+
+ private:
+  void UnloadIdleLocked();
+  // Joins the threads whose runs have finished (they are leaving, so the
+  // joins are short); with `all`, detaches those still running.
+  void Reap(bool all);
+
+  std::mutex mu_;
+  std::condition_variable idle_;
+  std::vector<std::unique_ptr<ExtensionModule>> modules_;
+  std::map<uint32_t, ExtensionRun*> runs_;
+  // Every extension thread until it is joined, and the ones that finished.
+  std::map<std::thread::id, std::thread> threads_;
+  std::vector<std::thread::id> finished_;
+};
+
+// Never destroyed: an extension thread that outlives the engine still
+// finds its context and module when it returns.
+ExtensionCache& Cache() {
+  static ExtensionCache* cache = new ExtensionCache;
+  return *cache;
+}
+
+// Loads the library and finds its entry points; load_error tells failure.
+std::unique_ptr<ExtensionModule> LoadModule(const std::string& path) {
+  auto m = std::make_unique<ExtensionModule>();
+  m->path = path;
+  m->library.reset(platform::library_load(path));
+  if (!m->library) {
+    m->load_error = platform::last_error();
+    return m;
+  }
+  m->version_entry =
+      reinterpret_cast<PFN_GETEXTENSIONVERSION>(platform::library_symbol(m->library.get(), "GetExtensionVersion"));
+  if (m->version_entry)
+    m->request_entry =
+        reinterpret_cast<PFN_HTTPEXTENSIONPROC>(platform::library_symbol(m->library.get(), "HttpExtensionProc"));
+  if (!m->version_entry || !m->request_entry) {
+    m->load_error = platform::last_error();
+    if (m->load_error == 0) m->load_error = platform::err::kProcNotFound;
+    m->library.reset();
+    return m;
+  }
+  m->terminate_entry =
+      reinterpret_cast<PFN_TERMINATEEXTENSION>(platform::library_symbol(m->library.get(), "TerminateExtension"));
+  m->version_entry(&m->version_info);
+  return m;
+}
+
+ExtensionModule* ExtensionCache::Acquire(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (const auto& m : modules_) {
+    if (platform::same_path_text(m->path, path)) {
+      m->in_use.fetch_add(1);
+      return m.get();
+    }
+  }
+  // Loaded under the lock, so that a second request for the library waits
+  // for this load instead of initialising it twice.
+  std::unique_ptr<ExtensionModule> m = LoadModule(path);
+  if (m->load_error != 0) {
+    platform::set_last_error(m->load_error);
+    return nullptr;
+  }
+  m->in_use.fetch_add(1);
+  modules_.push_back(std::move(m));
+  return modules_.back().get();
+}
+
+bool ExtensionCache::Start(ExtensionRun* run, void (*body)(ExtensionRun*)) {
+  Reap(false);
+  std::lock_guard<std::mutex> lock(mu_);
+  run->number = runs_.empty() ? 0 : runs_.rbegin()->first + 1;
+  runs_[run->number] = run;
+  run->ecb.ConnID = reinterpret_cast<HCONN>(static_cast<uintptr_t>(run->number));
+  try {
+    // Made under the lock: the thread's Finish waits for it, so the thread
+    // is in threads_ before it can be reaped.
+    std::thread thread(body, run);
+    const std::thread::id id = thread.get_id();
+    threads_.emplace(id, std::move(thread));
+  } catch (const std::system_error&) {
+    runs_.erase(run->number);
+    run->module->in_use.fetch_sub(1);
+    return false;
+  }
+  return true;
+}
+
+void ExtensionCache::Finish(ExtensionRun* run) {
+  std::lock_guard<std::mutex> lock(mu_);
+  runs_.erase(run->number);
+  run->module->in_use.fetch_sub(1);
+  delete run;
+  finished_.push_back(std::this_thread::get_id());
+  if (runs_.empty()) idle_.notify_all();
+}
+
+void ExtensionCache::Reap(bool all) {
+  std::vector<std::thread> joinable, running;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const std::thread::id& id : finished_) {
+      auto it = threads_.find(id);
+      if (it == threads_.end()) continue;
+      joinable.push_back(std::move(it->second));
+      threads_.erase(it);
+    }
+    finished_.clear();
+    if (all) {
+      for (auto& [id, thread] : threads_) running.push_back(std::move(thread));
+      threads_.clear();
+    }
+  }
+  for (std::thread& t : joinable) t.join();
+  // A thread stuck in its extension keeps its run and its module.
+  for (std::thread& t : running) t.detach();
+}
+
+ExtensionRun* ExtensionCache::Find(uint32_t number) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = runs_.find(number);
+  return it == runs_.end() ? nullptr : it->second;
+}
+
+void ExtensionCache::UnloadIdleLocked() {
+  // TerminateExtension runs under the lock: a request for the library
+  // meanwhile must load it anew, not share the instance being ended.
+  std::erase_if(modules_, [](const std::unique_ptr<ExtensionModule>& m) { return m->in_use.load() == 0; });
+}
+
+void ExtensionCache::UnloadIdle() {
+  std::lock_guard<std::mutex> lock(mu_);
+  UnloadIdleLocked();
+}
+
+void ExtensionCache::End(uint32_t wait_ms) {
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    idle_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] { return runs_.empty(); });
+    // A run still going writes no more log lines: the logs may go with
+    // the engine.
+    for (auto& [number, run] : runs_) run->logs = nullptr;
+    UnloadIdleLocked();
+  }
+  Reap(true);
+}
+
+ExtensionRun* RunOf(HCONN conn) {
+  return Cache().Find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(conn)));
+}
+
+BOOL Fail(platform::os_error code) {
+  platform::set_library_visible_error(code);
+  return FALSE;
+}
+
+BOOL Succeed(platform::os_error code = platform::err::kSuccess) {
+  platform::set_library_visible_error(code);
+  return TRUE;
+}
+
+bool WriteOutput(ExtensionRun& run, const std::string& text) {
+  if (run.done.load() != 0) return false;
+  return platform::pipe_write(run.output.get(), text.data(), text.size()) >= 0;
+}
+
+BOOL HSE_CALL GetServerVariableCallback(HCONN conn, LPSTR name, LPVOID buffer, LPDWORD size) {
+  ExtensionRun* run = RunOf(conn);
+  if (!run || !name || !size) return Fail(platform::err::kInvalidParameter);
+  std::string value;
+  if (!LookupServerVariable(run->request, name, &value)) return Fail(platform::err::kInvalidIndex);
+  char* out = static_cast<char*>(buffer);
+  if (value.empty()) {
+    if (out && *size > 0) out[0] = '\0';
+    *size = 1;
+    return Succeed(platform::err::kNoData);
+  }
+  const DWORD needed = static_cast<DWORD>(value.size() + 1);
+  if (!out || value.size() >= *size) {
+    *size = needed;
+    return Fail(platform::err::kInsufficientBuffer);
+  }
+  std::memcpy(out, value.c_str(), needed);
+  *size = needed;
+  return Succeed();
+}
+
+BOOL HSE_CALL WriteClientCallback(HCONN conn, LPVOID buffer, LPDWORD size, DWORD flags) {
+  ExtensionRun* run = RunOf(conn);
+  if (!run || !buffer || !size || (flags & HSE_IO_ASYNC)) return Fail(platform::err::kInvalidParameter);
+  if (run->done.load() != 0) return Fail(platform::err::kInvalidHandle);
+  if (platform::pipe_write(run->output.get(), buffer, *size) < 0) {
+    // The worker has stopped reading: the client is gone or CGITimeOut passed.
+    const platform::os_error code = platform::last_error();
+    *size = 0;
+    return Fail(code);
+  }
+  return Succeed();
+}
+
+BOOL HSE_CALL ReadClientCallback(HCONN conn, LPVOID buffer, LPDWORD size) {
+  ExtensionRun* run = RunOf(conn);
+  if (!run || !buffer || !size) return Fail(platform::err::kInvalidParameter);
+  if (!run->input) {
+    *size = 0;
+    return Succeed();
+  }
+  const int64_t n = platform::file_read(run->input.get(), buffer, *size);
+  if (n < 0) {
+    *size = 0;
+    return Fail(platform::last_error());
+  }
+  *size = static_cast<DWORD>(n);
+  return Succeed();
+}
+
+BOOL MapUrl(ExtensionRun& run, char* buffer, LPDWORD size) {
+  if (!buffer || !size || *size == 0) return Fail(platform::err::kInvalidParameter);
+  std::string path;
+  MapUrlToPhysicalPath(run.request, buffer, &path);
+  const size_t room = *size - 1;
+  const size_t n = path.size() < room ? path.size() : room;
+  std::memcpy(buffer, path.data(), n);
+  buffer[n] = '\0';
+  if (path.size() + 1 < *size) *size = static_cast<DWORD>(path.size() + 1);
+  return Succeed();
+}
+
+BOOL HSE_CALL ServerSupportFunctionCallback(HCONN conn, DWORD request, LPVOID buffer, LPDWORD size,
+                                            LPDWORD data_type) {
+  ExtensionRun* run = RunOf(conn);
+  if (!run) return Fail(platform::err::kInvalidParameter);
+  const char* text = static_cast<const char*>(buffer);
+  switch (request) {
+    case HSE_REQ_SEND_URL_REDIRECT_RESP:
+      if (!text) return Fail(platform::err::kInvalidParameter);
+      WriteOutput(*run, std::string("HTTP/1.0 302 Redirection\r\nLocation: ") + text + "\r\n\r\n");
+      return Succeed();
+    case HSE_REQ_SEND_URL:
+      if (!text) return Fail(platform::err::kInvalidParameter);
+      WriteOutput(*run, std::string("HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\nHSE_REQ_SEND_URL: ") + text +
+                            "<br>\n(Not implemented)\n");
+      return Succeed();
+    case HSE_REQ_SEND_RESPONSE_HEADER: {
+      // The data-type argument carries the header text, as published.
+      const char* headers = reinterpret_cast<const char*>(data_type);
+      WriteOutput(*run, std::string("HTTP/1.0 ") + (text ? text : "200 OK") + "\r\n" + (headers ? headers : "\r\n"));
+      return Succeed();
+    }
+    case HSE_REQ_DONE_WITH_SESSION:
+      run->End();
+      return Succeed();
+    case HSE_REQ_MAP_URL_TO_PATH:
+      return MapUrl(*run, static_cast<char*>(buffer), size);
+    case HSE_APPEND_LOG_PARAMETER:
+      if (text) {
+        std::lock_guard<std::mutex> lock(Cache().lock());
+        if (run->logs) run->logs->Trace(text, &run->request);
+      }
+      return Succeed();
+    default:
+      return Fail(platform::err::kInvalidParameter);
+  }
+}
+
+// What the callbacks read of the request, copied: the worker may reuse
+// its request once CGITimeOut has passed while the extension still runs.
+void CopyRequest(const RequestContext& from, RequestContext* to) {
+  to->snapshot = from.snapshot;
+  to->virtual_server = from.virtual_server;
+  to->mapping = from.mapping;
+  to->handler = from.handler;
+  to->auth = from.auth;
+  to->depth = from.depth;
+  const HttpMessage& req = from.request;
+  HttpMessage& copy = to->request;
+  for (int i = 1; i < kHeaderCount; ++i)
+    if (const std::string* v = req.Get(i)) copy.Set(i, *v);
+  copy.version = req.version;
+  copy.method = req.method;
+  copy.method_name = req.method_name;
+  copy.path = req.path;
+  copy.query = req.query;
+  copy.host = req.host;
+  copy.local_address = req.local_address;
+  copy.remote_address = req.remote_address;
+  copy.remote_host = req.remote_host;
+  // The body's length is all that is asked of it (CONTENT_LENGTH); the
+  // bytes are read through the run's own handle.
+  platform::FileInfo size_only;
+  size_only.size = req.body.Size();
+  if (size_only.size > 0) copy.body.UseOpenExistingFile(req.body.path(), platform::kInvalidFile, size_only);
+}
+
+void FillControlBlock(ExtensionRun& run) {
+  EXTENSION_CONTROL_BLOCK& ecb = run.ecb;
+  ecb.cbSize = sizeof ecb;
+  ecb.dwVersion = 0;
+  ecb.dwHttpStatusCode = 200;
+  ecb.lpszMethod = run.method.data();
+  ecb.lpszQueryString = run.query.data();
+  ecb.lpszPathInfo = run.path_info.data();
+  ecb.lpszPathTranslated = run.path_translated.data();
+  ecb.lpszContentType = run.content_type.data();
+  ecb.GetServerVariable = GetServerVariableCallback;
+  ecb.WriteClient = WriteClientCallback;
+  ecb.ReadClient = ReadClientCallback;
+  ecb.ServerSupportFunction = ServerSupportFunctionCallback;
+}
+
+// The first part of the body into the control block's data buffer.
+void ReadFirstPart(ExtensionRun& run, uint64_t total) {
+  run.ecb.cbTotalBytes = static_cast<DWORD>(total);
+  if (total == 0 || !run.input) return;
+  const size_t want = total < kDataBufferSize ? static_cast<size_t>(total) : kDataBufferSize;
+  run.data.reset(new unsigned char[want]);
+  size_t got = 0;
+  while (got < want) {
+    const int64_t n = platform::file_read(run.input.get(), run.data.get() + got, want - got);
+    if (n < 0) {
+      run.data.reset();
+      return;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  run.ecb.cbAvailable = static_cast<DWORD>(got);
+  run.ecb.lpbData = run.data.get();
+}
+
+void ExtensionThread(ExtensionRun* run) {
+  run->module->request_entry(&run->ecb);
+  // Its return value does not matter: the run ends when it returns.
+  run->End();
+  Cache().Finish(run);
+}
+
+// Starts the extension for the request; false with the last error set.
+bool RunExtension(RequestServices& services, const RequestContext& ctx, const std::string& library,
+                  platform::ScopedFile input, platform::ScopedPipe output) {
+  if (library.empty()) {
+    platform::set_last_error(platform::err::kInvalidParameter);
+    return false;
+  }
+  ExtensionModule* module = Cache().Acquire(library);
+  if (!module) return false;
+  auto run = std::make_unique<ExtensionRun>();
+  run->module = module;
+  run->input = std::move(input);
+  run->output = std::move(output);
+  run->logs = &services.logs;
+  CopyRequest(ctx, &run->request);
+  run->method = ctx.request.method_name;
+  run->query = ctx.request.query;
+  run->path_info = ctx.mapping.path_info;
+  LookupServerVariable(ctx, "PATH_TRANSLATED", &run->path_translated);
+  if (const std::string* type = ctx.request.Get(kHdrContentType)) run->content_type = *type;
+  ReadFirstPart(*run, ctx.request.body.Size());
+  FillControlBlock(*run);
+  if (!Cache().Start(run.get(), ExtensionThread)) {
+    platform::set_last_error(platform::err::kMaxThrdsReached);
+    return false;
+  }
+  run.release();  // its thread frees it
+  return true;
+}
+
+// The request body's file for ReadClient, or nothing when there is no
+// body (the extension then reads the end at once). False on failure.
+bool OpenInput(const RequestContext& ctx, platform::ScopedFile* input) {
+  const MessageBody& body = ctx.request.body;
+  if ((body.kind() != MessageBody::kTemporaryFile && body.kind() != MessageBody::kExistingFile) ||
+      body.path().empty())
+    return true;
+  input->reset(platform::file_open(body.path(), platform::kGenericRead,
+                                   platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                   platform::kOpenAlways, platform::kFlagSequentialScan));
+  return static_cast<bool>(*input);
+}
+
+}  // namespace
+
+StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx) {
+  platform::PipeHandle read_end = platform::kInvalidPipe, write_end = platform::kInvalidPipe;
+  const bool piped = platform::pipe_create(&read_end, &write_end, false, false);
+  platform::ScopedPipe reader(read_end), writer(write_end);
+  platform::ScopedFile input;
+  if (!piped || !OpenInput(ctx, &input)) {
+    services.logs.Error("ISAPI Extension: Error creating pipe handles!", &ctx);
+    RespondError(ctx, 500, kLaunchError);
+    return kStageStop;
+  }
+  const ServerSettings& settings = ctx.snapshot->settings;
+  std::string library = ctx.mapping.physical_path;
+  const std::string program = AssociationFor(settings.assoc_map, library);
+  if (!program.empty()) {
+    library = program;
+    ctx.mapping.path_info = ctx.request.path;
+    ctx.mapping.script_url = ctx.request.path;
+  }
+  services.logs.Trace("[ISAPI Extension] " + library + " Args: " + ctx.request.query +
+                          " Path Info: " + ctx.mapping.path_info,
+                      &ctx);
+  // CGITimeOut bounds the whole wait for the output, from the start.
+  const PipeDeadline deadline = PipeDeadline::After(settings.cgi_timeout, ctx.cancel);
+  if (!RunExtension(services, ctx, library, std::move(input), std::move(writer))) {
+    const platform::os_error code = platform::last_error();
+    services.logs.Error(LaunchFailedLine("ISAPI Extension", library, code), &ctx);
+    RespondError(ctx, 500, kExtensionError);
+    return kStageStop;
+  }
+  services.statistics.CountCgiExec();
+  return ProcessScriptPipeOutput(services, ctx, reader.release(), deadline) ? kStageDone : kStageStop;
+}
+
+void UnloadIdleIsapiExtensions() { Cache().UnloadIdle(); }
+
+void EndIsapiExtensions(uint32_t wait_ms) { Cache().End(wait_ms); }
+
+}  // namespace brisvane
