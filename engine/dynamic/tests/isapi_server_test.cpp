@@ -296,9 +296,11 @@ TEST_F(IsapiTest, SilentExtensionIsBoundedByCgiTimeOutAndWritesLaterInVain) {
 }
 
 TEST_F(IsapiTest, StopWaitsBoundedAndKeepsAStuckExtensionLoaded) {
-  settings().cgi_timeout = 500;
+  // No time-out: only the stop can end the worker's wait for the output.
+  settings().cgi_timeout = 0;
   StartServer();
-  EXPECT_EQ(Fetch(Url("probe", "hang")).body, "partial");
+  Client waiting(port());
+  ASSERT_TRUE(waiting.Send("GET " + Url("probe", "hang") + " HTTP/1.1\r\nHost: localhost\r\n\r\n"));
   Install(std::filesystem::path(platform::executable_directory()) / ISAPI_PROBE, "idle");
   Fetch(Url("idle"));
   const Clock::time_point start = Clock::now();
@@ -306,6 +308,7 @@ TEST_F(IsapiTest, StopWaitsBoundedAndKeepsAStuckExtensionLoaded) {
   const long took = Milliseconds(Clock::now() - start);
   EXPECT_GE(took, 4500);
   EXPECT_LT(took, 9000);
+  EXPECT_TRUE(waiting.ClosedWithin(2000));
   // The idle library was unloaded; the one still running was not.
   EXPECT_NE(Marker().find("terminated /isapi/idle" + suffix_), std::string::npos) << Marker();
   EXPECT_EQ(Marker().find("terminated /isapi/probe"), std::string::npos) << Marker();
