@@ -10,6 +10,9 @@
 #   SSI page        /ssi/page.shtml: three <!--#include virtual=...--> and
 #                   two <!--#echo var=...--> (DATE_LOCAL, DOCUMENT_URI)
 #                   peers: Apache (mod_include), nginx (ssi on), lighttpd (mod_ssi)
+#   WinCGI C hello  the compiled hello the Windows CGI way, next to the CGI row
+#   ISAPI hello     the staged sample extension, next to the 1 KiB static file
+#                   from the same server (Brisvane alone)
 #
 # A benchmark, not a test: it exits 0 once it has run, whatever the numbers.
 #
@@ -148,6 +151,10 @@ set_reg 'Virtual\0000\Server' DocRoot sz "$docroot"
 # association, .shtml is processed through the built-in media type.
 set_reg 'Virtual\0000\CgiBin' /cgi-bin sz "$docroot/cgi-bin"
 set_reg 'Virtual\0000\CgiWin' /cgi-win sz "$docroot/cgi-win"
+# The sample extensions staged with the build.
+set_reg 'Virtual\0000\ISAPIExt' /isapi sz "$build/stage/ISAPI"
+printf '%s\n' '<html><head><title>Hello</title></head>' \
+  '<body><h1>Hello from an ISAPI extension</h1></body></html>' >"$tmp/isapi_hello.body"
 
 ap=$tmp/apache
 ap_user=
@@ -284,13 +291,14 @@ alive() {  # name
 # "text:..." (exactly that text plus a newline), "file:PATH" (that file's
 # bytes) or "page" (the processed SSI page, any date).
 cases=()
-declare -A case_url case_conns case_expect case_servers case_ref
-add_case() {  # label url conns expect [ref=LABEL] server...
+declare -A case_url case_conns case_expect case_servers case_ref case_close
+add_case() {  # label url conns expect [ref=LABEL] [close] server...
   local label=$1
   cases+=("$label")
   case_url[$label]=$2; case_conns[$label]=$3; case_expect[$label]=$4
   shift 4
   case "${1:-}" in ref=*) case_ref[$label]=${1#ref=}; shift ;; esac
+  case "${1:-}" in close) case_close[$label]=close; shift ;; esac
   case_servers[$label]="$*"
 }
 
@@ -299,9 +307,11 @@ add_case "CGI Perl hello" /cgi-bin/hello.pl "$CONNS_CGI" "text:$hello_text" bris
 add_case "SSI page"       /ssi/page.shtml   "$CONNS"     page               brisvane apache nginx lighttpd
 # Rows for Brisvane alone, compared with one of its own rows.
 add_case "WinCGI C hello" /cgi-win/hello    "$CONNS_CGI" "text:$hello_text" ref="CGI C hello" brisvane
-# e.g.
-#   add_case "1KiB static"  /small.bin       "$CONNS"     "file:$docroot/small.bin" brisvane
-#   add_case "ISAPI hello"  /isapi/hello.dll "$CONNS"     "text:$hello_text" ref="1KiB static" brisvane
+add_case "1KiB static"    /small.bin        "$CONNS"     "file:$docroot/small.bin" brisvane
+# Script responses end their connection, so the static file is also loaded
+# with a new connection per request.
+add_case "1KiB static, close" /small.bin    "$CONNS"     "file:$docroot/small.bin" close brisvane
+add_case "ISAPI hello"    /isapi/hello.so   "$CONNS"     "file:$tmp/isapi_hello.body" ref="1KiB static, close" brisvane
 
 # One GET with curl: status 200 and the expected body.
 check() {  # server label
@@ -338,8 +348,10 @@ passive_opens() {
   awk '/^Tcp:/ { if (!c) { for (i = 1; i <= NF; i++) if ($i == "PassiveOpens") c = i } else print $c }' /proc/net/snmp
 }
 
-run_wrk() {  # server url conns duration; prints what wrk printed
-  timeout -k 5 $(($4 + 60)) wrk -t"$THREADS" -c"$3" -d"$4s" "http://127.0.0.1:${port[$1]}$2" 2>&1
+run_wrk() {  # server url conns duration [close]; prints what wrk printed
+  local extra=()
+  [ "${5:-}" = close ] && extra=(-H "Connection: close")
+  timeout -k 5 $(($4 + 60)) wrk "${extra[@]}" -t"$THREADS" -c"$3" -d"$4s" "http://127.0.0.1:${port[$1]}$2" 2>&1
 }
 
 # A server is started the first time a row needs it and again if it died
@@ -369,7 +381,7 @@ measure() {  # server label
     note[$k]="FAILED check: $msg"
     return
   fi
-  run_wrk "$s" "${case_url[$label]}" "${case_conns[$label]}" 1 >/dev/null
+  run_wrk "$s" "${case_url[$label]}" "${case_conns[$label]}" 1 "${case_close[$label]:-}" >/dev/null
   log "wrk: $label -> $s (${DURATION}s, ${case_conns[$label]} connections)"
   # A server that ends its connections makes wrk open one per response.
   local url="http://127.0.0.1:${port[$s]}${case_url[$label]}" before
@@ -377,7 +389,7 @@ measure() {  # server label
     note[$k]="closes its connections"
   fi
   before=$(passive_opens)
-  out=$(run_wrk "$s" "${case_url[$label]}" "${case_conns[$label]}" "$DURATION")
+  out=$(run_wrk "$s" "${case_url[$label]}" "${case_conns[$label]}" "$DURATION" "${case_close[$label]:-}")
   conns[$k]=$(( $(passive_opens) - before ))
   printf '%s\n' "$out" >"$tmp/wrk-${s}-${label// /_}.txt"
   r=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
@@ -416,6 +428,7 @@ echo "perl:     $(perl -e 'print $^V')"
 echo "wrk:      $(wrk -v 2>&1 | head -n 1 | awk '{print $1, $2}')"
 echo "load:     wrk -t$THREADS -d${DURATION}s per run, keep-alive, 127.0.0.1; connections per row below"
 echo "accepted: TCP connections the kernel accepted during the run, from any client on this machine"
+echo "errors:   wrk counts the end of a body that only the close delimits (no Content-Length, as an extension's output) as a read error"
 echo "tmpdir:   ${TMPDIR:-/tmp} on $(df -T "${TMPDIR:-/tmp}" 2>/dev/null | awk 'NR == 2 {print $2}') (where vanehost puts CGI and SSI output)"
 echo "ratio:    Brisvane requests/s divided by the best peer's in the same row (or by Brisvane's in the row named)"
 echo
