@@ -290,8 +290,9 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       return true;
     }
     case kPipe: {
-      // Sent as it comes; a writer that stays silent past the deadline
-      // ends the body with what came, and the connection then closes.
+      // Sent as it comes; a writer that stays silent past the deadline, or
+      // a stopping engine, ends the body with what came, and the
+      // connection then closes.
       uint64_t total = 0;
       if (pipe_taken_ < data_.size()) {
         if (socket.Send(data_.data() + pipe_taken_, data_.size() - pipe_taken_) < 0) return false;
@@ -299,8 +300,7 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       }
       std::unique_ptr<char[]> buf(new char[65536]);
       for (;;) {
-        const uint32_t left = deadline_.Left();
-        if (left == 0 || platform::pipe_wait(pipe_.get(), left) != 1) break;
+        if (deadline_.Wait(pipe_.get(), platform::kWaitInfinite) != 1) break;
         const int64_t n = platform::pipe_read(pipe_.get(), buf.get(), 65536);
         if (n <= 0) break;
         if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
