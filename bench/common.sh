@@ -111,3 +111,19 @@ PY
 set_reg() {
   python3 tools/reg_set.py "$reg" 'HKEY_LOCAL_MACHINE\SOFTWARE\Halvex\Brisvane\2.0\Default'"\\$1" "$2" "$3" "$4"
 }
+
+# Whether the server still runs; records how it ended the first time it
+# is found gone. Servers are kept in the arrays pid_of, reaped, last_exit
+# and deaths, by name.
+alive() {  # name
+  local name=$1 p=${pid_of[$1]} rc
+  kill -0 "$p" 2>/dev/null && return 0
+  if [ "${reaped[$name]:-}" != "$p" ]; then
+    reaped[$name]=$p
+    wait "$p"; rc=$?
+    if [ $rc -gt 128 ]; then last_exit[$name]="killed by SIG$(kill -l $((rc - 128)) 2>/dev/null) (status $rc)"
+    else last_exit[$name]="exit status $rc"; fi
+    deaths[$name]="${deaths[$name]:-}${deaths[$name]:+; }${last_exit[$name]}"
+  fi
+  return 1
+}

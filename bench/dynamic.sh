@@ -271,20 +271,6 @@ launch() {  # name: starts that server in the background, waits until it listens
   return 1
 }
 
-# Whether the server still runs; records how it ended the first time it
-# is found gone.
-alive() {  # name
-  local name=$1 p=${pid_of[$1]} rc
-  kill -0 "$p" 2>/dev/null && return 0
-  if [ "${reaped[$name]:-}" != "$p" ]; then
-    reaped[$name]=$p
-    wait "$p"; rc=$?
-    if [ $rc -gt 128 ]; then last_exit[$name]="killed by SIG$(kill -l $((rc - 128)) 2>/dev/null) (status $rc)"
-    else last_exit[$name]="exit status $rc"; fi
-    deaths[$name]="${deaths[$name]:-}${deaths[$name]:+; }${last_exit[$name]}"
-  fi
-  return 1
-}
 
 # ---------------------------------------------------------------- cases
 # A case is one URL loaded on some servers. Its expected body is

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/core/tests/test_server.h"
+#include "engine/dynamic/tests/process_watch.h"
 
 namespace brisvane::testing {
 
@@ -31,21 +32,5 @@ class CgiServerTest : public TestServer {
  private:
   std::map<std::string, std::string> saved_env_;
 };
-
-// The server releases a request's resources just after its client has
-// the whole response: true once `condition` holds, within 5 seconds.
-bool Eventually(const std::function<bool()>& condition);
-
-// "NAME=value" lines of a body; a later line wins.
-std::map<std::string, std::string> ParseLines(const std::string& body);
-
-// Open descriptors of this process, or -1 where that cannot be seen.
-int OpenDescriptors();
-// Live (not yet reaped) children of this process, or -1 where unknown.
-int ChildProcesses();
-// Resident memory of this process in KiB, or -1 where unknown.
-long ResidentKib();
-// True while a process with this id exists and has not ended (POSIX).
-bool ProcessAlive(long pid);
 
 }  // namespace brisvane::testing

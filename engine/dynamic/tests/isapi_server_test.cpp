@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/core/tests/test_server.h"
+#include "engine/dynamic/tests/process_watch.h"
 #include "engine/dynamic/isapi/brisvane_isapi.h"
 #include "platform/file.h"
 #include "platform/system.h"
@@ -26,46 +27,12 @@ long Milliseconds(Clock::duration d) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-// True once `condition` holds, within 10 seconds.
-bool Eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    platform::sleep_ms(20);
-  }
-  return condition();
-}
-
-// "name=value" lines of a body.
-std::map<std::string, std::string> Lines(const std::string& body) {
-  std::map<std::string, std::string> out;
-  std::istringstream in(body);
-  std::string line;
-  while (std::getline(in, line)) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
-}
-
 std::string Slurp(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
 }
-
-#ifdef _WIN32
-int OpenDescriptors() { return -1; }
-#else
-int OpenDescriptors() {
-  int n = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)e;
-    ++n;
-  }
-  return n;
-}
-#endif
 
 class IsapiTest : public TestServer {
  protected:
@@ -118,7 +85,7 @@ class IsapiTest : public TestServer {
     if (sp != std::string::npos) r.code = std::atoi(r.status_line.c_str() + sp + 1);
     return r;
   }
-  std::map<std::string, std::string> Report(const std::string& name) { return Lines(Fetch(Url(name, "report")).body); }
+  std::map<std::string, std::string> Report(const std::string& name) { return ParseLines(Fetch(Url(name, "report")).body); }
   std::string Marker() const { return Slurp(marker_); }
 
   std::string suffix_;
@@ -139,7 +106,7 @@ TEST_F(IsapiTest, ParsedOutputRawOutputAndAsyncWritesRefused) {
   EXPECT_EQ(c.ReadToClose(), "HTTP/1.0 201 Made\r\nContent-Type: text/plain\r\nX-Probe: raw\r\n\r\nraw body");
 
   r = Fetch(Url("probe", "async"));
-  EXPECT_EQ(Lines(r.body)["async"], "0 " + std::to_string(platform::err::kInvalidParameter));
+  EXPECT_EQ(ParseLines(r.body)["async"], "0 " + std::to_string(platform::err::kInvalidParameter));
 
   // HEAD gets the headers alone, and the extension's writes go nowhere.
   r = Fetch(Url("probe", "parsed"), "HEAD");
@@ -152,7 +119,7 @@ TEST_F(IsapiTest, ServerVariablesAndControlBlockFields) {
   StartServer();
   const Response r = Fetch("/isapi/probe" + suffix_ + "/extra/path?vars");
   ASSERT_EQ(r.code, 200) << r.head;
-  auto v = Lines(r.body);
+  auto v = ParseLines(r.body);
   // "result error size value" for each call.
   const std::string invalid_index = std::to_string(platform::err::kInvalidIndex);
   EXPECT_EQ(v["SERVER_PORT_SECURE"], "1 0 2 0");
@@ -182,18 +149,18 @@ TEST_F(IsapiTest, BodyComesInTheControlBlockThenThroughReadClient) {
   StartServer();
   std::string body(100000, '\0');
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i % 251);
-  auto v = Lines(Fetch(Url("probe", "post"), "POST", body).body);
+  auto v = ParseLines(Fetch(Url("probe", "post"), "POST", body).body);
   EXPECT_EQ(v["total"], "100000");
   EXPECT_EQ(v["available"], "49152");
   EXPECT_EQ(v["read"], "50848");
   EXPECT_EQ(v["wrong"], "0");
 
-  v = Lines(Fetch(Url("probe", "post"), "POST", body.substr(0, 300)).body);
+  v = ParseLines(Fetch(Url("probe", "post"), "POST", body.substr(0, 300)).body);
   EXPECT_EQ(v["available"], "300");
   EXPECT_EQ(v["read"], "0");
   EXPECT_EQ(v["wrong"], "0");
 
-  v = Lines(Fetch(Url("probe", "post")).body);
+  v = ParseLines(Fetch(Url("probe", "post")).body);
   EXPECT_EQ(v["total"], "0");
   EXPECT_EQ(v["available"], "0");
   EXPECT_EQ(v["read"], "0");
