@@ -190,7 +190,7 @@ void MessageBody::UsePipe(platform::PipeHandle read_end, std::string already_rea
   deadline_ = deadline;
 }
 
-int64_t MessageBody::ReadPipe(void* buf, size_t len) {
+int64_t MessageBody::ReadPipe(void* buf, size_t len) const {
   if (kind_ != kPipe) return -1;
   if (pipe_taken_ < data_.size()) {
     const size_t n = data_.copy(static_cast<char*>(buf), len, pipe_taken_);
@@ -294,14 +294,9 @@ bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
       // a stopping engine, ends the body with what came, and the
       // connection then closes.
       uint64_t total = 0;
-      if (pipe_taken_ < data_.size()) {
-        if (socket.Send(data_.data() + pipe_taken_, data_.size() - pipe_taken_) < 0) return false;
-        total = data_.size() - pipe_taken_;
-      }
       std::unique_ptr<char[]> buf(new char[65536]);
       for (;;) {
-        if (deadline_.Wait(pipe_.get(), platform::kWaitInfinite) != 1) break;
-        const int64_t n = platform::pipe_read(pipe_.get(), buf.get(), 65536);
+        const int64_t n = ReadPipe(buf.get(), 65536);
         if (n <= 0) break;
         if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
           *bytes_sent = total;

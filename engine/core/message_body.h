@@ -95,7 +95,7 @@ class MessageBody {
   // The next bytes of a pipe body, waiting for them within its deadline:
   // the count, 0 at its end (or once the deadline passed), -1 for any
   // other kind or a failed read.
-  int64_t ReadPipe(void* buf, size_t len);
+  int64_t ReadPipe(void* buf, size_t len) const;
 
   // Appends bytes to a temporary-file body (request bodies).
   bool Append(const void* data, size_t length);
@@ -110,7 +110,9 @@ class MessageBody {
   platform::ScopedFile writer_;
   platform::ScopedPipe pipe_;
   PipeDeadline deadline_;
-  size_t pipe_taken_ = 0;  // bytes of data_ that ReadPipe handed out
+  // Bytes of data_ that ReadPipe handed out; reading a pipe consumes it
+  // whether or not the body is otherwise changed.
+  mutable size_t pipe_taken_ = 0;
   // Kind 1: the file opened once and reused by Size, LastWriteTime and
   // Send; its size and time are read once.
   platform::FileHandle OpenFile() const;

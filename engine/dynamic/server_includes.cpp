@@ -217,7 +217,7 @@ bool ReadAll(platform::FileHandle f, std::string* out) {
 class BodySource {
  public:
   // False for a body that is not a file or a pipe (memory, or nothing).
-  bool Open(MessageBody& body) {
+  bool Open(const MessageBody& body) {
     switch (body.kind()) {
       case MessageBody::kExistingFile:
         if (body.ReadInline(&memory_, kFlushSize)) {
@@ -282,7 +282,7 @@ class BodySource {
   size_t position_ = 0;
   platform::ScopedFile own_;
   platform::FileHandle handle_ = platform::kInvalidFile;
-  MessageBody* pipe_ = nullptr;
+  const MessageBody* pipe_ = nullptr;
   uint64_t remaining_ = 0;
   bool limited_ = false;
 };

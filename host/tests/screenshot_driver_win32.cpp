@@ -10,29 +10,13 @@
 
 #include "host/host_resource.h"
 #include "host/status_window_win32.h"
+#include "host/tests/status_window_finder_win32.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 
 namespace {
 
-struct FindData {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK FindHostWindow(HWND hwnd, LPARAM lp) {
-  auto* data = reinterpret_cast<FindData*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  char cls[32] = "";
-  GetClassNameA(hwnd, cls, sizeof cls);
-  if (pid == data->pid && lstrcmpA(cls, brisvane::kStatusWindowClass) == 0) {
-    data->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -56,32 +40,28 @@ int main(int argc, char** argv) {
   start.command_line = "\"" + platform::executable_directory() + "\\..\\stage\\vanehost.exe\" -p Screenshot";
   platform::ProcessHandle p = platform::process_spawn(start);
   if (p == platform::kInvalidProcess) return 4;
-  FindData data{platform::process_id(p), nullptr};
-  for (int i = 0; i < 200 && !data.found; ++i) {
-    Sleep(100);
-    EnumWindows(FindHostWindow, reinterpret_cast<LPARAM>(&data));
-  }
-  if (!data.found) {
+  const HWND window = brisvane::testing::WaitForStatusWindow(platform::process_id(p));
+  if (!window) {
     platform::process_terminate(p);
     return 5;
   }
-  PostMessageA(data.found, brisvane::kNotifyCallback, brisvane::kNotifyIconId, WM_LBUTTONDOWN);
+  PostMessageA(window, brisvane::kNotifyCallback, brisvane::kNotifyIconId, WM_LBUTTONDOWN);
   Sleep(500);
-  SetWindowPos(data.found, HWND_TOP, 40, 40, 620, 440, SWP_SHOWWINDOW);
+  SetWindowPos(window, HWND_TOP, 40, 40, 620, 440, SWP_SHOWWINDOW);
   // The script sends its requests now; the next timer tick shows the lines.
   if (FILE* f = std::fopen(ready.c_str(), "w")) std::fclose(f);
   for (int i = 0; i < 300 && Exists(ready); ++i) Sleep(100);
   Sleep(2500);
-  RedrawWindow(data.found, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   Sleep(500);
   RECT r{};
-  GetWindowRect(data.found, &r);
+  GetWindowRect(window, &r);
   if (FILE* f = std::fopen(request.c_str(), "w")) {
     std::fprintf(f, "status %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     std::fclose(f);
   }
   for (int i = 0; i < 300 && Exists(request); ++i) Sleep(100);
-  PostMessageA(data.found, WM_COMMAND, IDM_SHUTDOWN, 0);
+  PostMessageA(window, WM_COMMAND, IDM_SHUTDOWN, 0);
   uint32_t code = 99;
   if (platform::process_wait(p, 30000, &code) != platform::WaitResult::kEnded) platform::process_terminate(p);
   std::printf("vanehost exit code %u\n", code);

@@ -2,6 +2,7 @@
 // that records what the window asks of it; and the real host, shut down
 // through its menu.
 #include "host/status_window_win32.h"
+#include "host/tests/status_window_finder_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -240,23 +241,6 @@ TEST_F(StatusWindowTest, EngineCommandsOfTheMenu) {
 
 // ---- the real host -------------------------------------------------------
 
-struct FindData {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK FindHostWindow(HWND hwnd, LPARAM lp) {
-  auto* data = reinterpret_cast<FindData*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  char cls[32] = "";
-  GetClassNameA(hwnd, cls, sizeof cls);
-  if (pid == data->pid && lstrcmpA(cls, kStatusWindowClass) == 0) {
-    data->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 TEST(VanehostProgram, ClosingHidesOnlyShutdownEndsWithExitCodeZero) {
   std::string stage = platform::executable_directory() + "\\..\\stage\\";
@@ -273,28 +257,24 @@ TEST(VanehostProgram, ClosingHidesOnlyShutdownEndsWithExitCodeZero) {
   start.command_line = "\"" + stage + "vanehost.exe\" -p WindowTest";
   platform::ProcessHandle p = platform::process_spawn(start);
   ASSERT_NE(p, platform::kInvalidProcess);
-  FindData data{platform::process_id(p), nullptr};
-  for (int i = 0; i < 200 && !data.found; ++i) {
-    platform::sleep_ms(100);
-    EnumWindows(FindHostWindow, reinterpret_cast<LPARAM>(&data));
-  }
-  if (!data.found) platform::process_terminate(p);
-  ASSERT_TRUE(data.found) << "no status window";
+  const HWND window = testing::WaitForStatusWindow(platform::process_id(p));
+  if (!window) platform::process_terminate(p);
+  ASSERT_TRUE(window) << "no status window";
   // The window exists before the engine has started; the title follows.
-  for (int i = 0; i < 200 && WindowText(data.found) == "Brisvane Professional"; ++i) platform::sleep_ms(100);
-  EXPECT_EQ(WindowText(data.found), "Brisvane Professional idle");
-  EXPECT_FALSE(IsWindowVisible(data.found));
+  for (int i = 0; i < 200 && WindowText(window) == "Brisvane Professional"; ++i) platform::sleep_ms(100);
+  EXPECT_EQ(WindowText(window), "Brisvane Professional idle");
+  EXPECT_FALSE(IsWindowVisible(window));
 
-  PostMessageA(data.found, kNotifyCallback, kNotifyIconId, WM_LBUTTONDOWN);
+  PostMessageA(window, kNotifyCallback, kNotifyIconId, WM_LBUTTONDOWN);
   platform::sleep_ms(500);
-  EXPECT_TRUE(IsWindowVisible(data.found));
-  PostMessageA(data.found, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindowVisible(window));
+  PostMessageA(window, WM_CLOSE, 0, 0);
   uint32_t code = 12345;
   EXPECT_EQ(platform::process_wait(p, 1500, &code), platform::WaitResult::kTimedOut);
-  EXPECT_TRUE(IsWindow(data.found));
-  EXPECT_FALSE(IsWindowVisible(data.found));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
 
-  PostMessageA(data.found, WM_COMMAND, IDM_SHUTDOWN, 0);
+  PostMessageA(window, WM_COMMAND, IDM_SHUTDOWN, 0);
   platform::WaitResult ended = platform::process_wait(p, 30000, &code);
   if (ended != platform::WaitResult::kEnded) platform::process_terminate(p);
   EXPECT_EQ(ended, platform::WaitResult::kEnded);
