@@ -198,11 +198,11 @@ int Poller::wait(PollEvent* events, size_t capacity, uint32_t timeout_ms) noexce
       return -1;
     }
     int count = 0;
-    bool woken = false;
+    int wakes = 0;
     std::lock_guard<std::mutex> hold(state_->lock);
     for (ULONG i = 0; i < n; ++i) {
       if (got[i].lpCompletionKey == kWakeKey) {
-        woken = true;
+        ++wakes;
         continue;
       }
       auto* r = CONTAINING_RECORD(got[i].lpOverlapped, Registration, overlapped);
@@ -214,8 +214,11 @@ int Poller::wait(PollEvent* events, size_t capacity, uint32_t timeout_ms) noexce
       }
       events[count++].key = r->key;
     }
+    // One batch may hold several wake-ups; this wait uses one, the rest go
+    // back for the waits they were meant for.
+    for (int extra = 1; extra < wakes; ++extra) PostQueuedCompletionStatus(state_->port, 0, kWakeKey, nullptr);
     // Only packets of removed sockets: nothing to report, keep waiting.
-    if (count > 0 || woken) return count;
+    if (count > 0 || wakes > 0) return count;
   }
 }
 
