@@ -1,24 +1,25 @@
 // A readiness set: many sockets parked without a thread each, and one call
 // that waits until some of them can be served.
 //
-// How the connection layer uses it (leader/followers): a connection that
-// is idle between requests, or whose request head is still arriving, is
-// parked here, armed for readability, and costs no thread. Worker threads
-// take turns as leader in wait(); the leader takes a batch of ready
-// connections, hands the leadership on, and serves the first connection
-// itself on the thread that woke (no second wake-up on the fast path):
-// it reads what arrived without blocking into the connection's buffer,
-// and either parks the connection again (head not complete yet) or runs
+// How the connection layer uses it: a connection that is idle between
+// requests, or whose request head is still arriving, is parked here, armed
+// for readability, and costs no thread. The request threads wait in the
+// set themselves, one event at a time (leader/followers with the kernel
+// choosing the leader: epoll and the completion port each wake one waiting
+// thread per event). The thread that takes a connection serves it itself,
+// with no hand-off and no second wake-up: it reads what arrived, without
+// blocking, into the connection's own buffer; with the head incomplete it
+// arms the connection again and goes back to waiting, otherwise it runs
 // the request, writes the answer and, if the next request is already
-// buffered, goes on with it at once. The rest of the batch goes to
-// followers. The accepting thread parks each new connection; Stop sets the
-// layer's flag and wakes the waiters.
+// buffered, goes on with it at once. A thread of its own accepts and parks
+// new connections; Stop sets the layer's flag and calls wake() once per
+// waiting thread.
 //
 // Contract, the same on both backends:
 // - One-shot: a socket is reported once per arming; it stays silent until
 //   the thread that served it arms it again, so exactly one thread ever
-//   holds a ready connection. Arming a socket that is still armed changes
-//   nothing.
+//   holds a ready connection. Arm only after the socket's event was
+//   taken; arming one that is still armed does no harm.
 // - Readable means a receive will not block: data arrived, the peer closed
 //   (the receive returns 0) or the connection failed (the receive reports
 //   the error). Writable means a send has room again.
@@ -33,14 +34,15 @@
 // completion ports on Windows: arming for readability posts a zero-byte
 // overlapped receive, which completes when data or a close arrives and
 // takes no bytes and no buffer; arming for writability posts a zero-byte
-// overlapped send, which completes once earlier sends have room. Windows
-// has no documented way to ask a completion port for readiness itself
-// (only for completed I/O); the zero-byte receive is the documented
-// pattern for parking many connections without a buffer each, and Wine
-// runs it as Windows does. WSAPoll and WSAEventSelect were the other
-// choices: WSAPoll scans the whole set on every wait and needs a socket
-// pair of its own to be woken; WSAEventSelect waits on at most 64 events
-// per thread.
+// overlapped send, which completes once earlier sends have room. A
+// completion port reports finished I/O, not readiness; the zero-byte
+// receive is the way Microsoft's guidance for scalable servers parks many
+// connections without a buffer each, and Wine implements it alike
+// (receive, close, send room and cancellation). WSAPoll and WSAEventSelect
+// were the other choices: WSAPoll scans the whole set on every wait and
+// needs a socket pair of its own to be woken; WSAEventSelect waits on at
+// most 64 events per thread.
+//
 // Listening sockets are not parked: a zero-byte receive does not work on
 // them, so the layer accepts on a thread of its own (socket_accept_
 // connection tells "out of descriptors" apart so that it can back off).
