@@ -45,6 +45,17 @@ bool socket_bind(SocketHandle s, const SockAddrV4& addr);
 bool socket_listen(SocketHandle s, int backlog);
 // An accepted connection, or kInvalidSocket. The new socket is blocking.
 SocketHandle socket_accept(SocketHandle s);
+// What accepting a connection came to. kNoResources: the process or the
+// system ran out of descriptors or buffers (EMFILE, ENFILE, ENOBUFS,
+// WSAEMFILE, WSAENOBUFS); accepting again at once would fail the same way,
+// so the caller backs off until descriptors come back. kWouldBlock: a
+// non-blocking listener has no connection waiting.
+enum class AcceptOutcome { kAccepted, kWouldBlock, kNoResources, kFailed };
+// Accepts one connection into `*accepted` (kInvalidSocket unless
+// kAccepted). The new socket is non-blocking, ready to be parked in a
+// Poller, and not inherited by child processes. socket_last_error() holds
+// the code of any outcome but kAccepted.
+AcceptOutcome socket_accept_connection(SocketHandle listener, SocketHandle* accepted);
 bool socket_connect(SocketHandle s, const SockAddrV4& addr);
 // Connects a blocking socket but gives up after `ms`: false with 10060 when
 // the time passed (a peer that never answers), or with the connect error.
@@ -53,6 +64,10 @@ bool socket_connect_within(SocketHandle s, const SockAddrV4& addr, uint32_t ms);
 // Bytes moved, 0 for an orderly close (receive), or -1.
 int64_t socket_recv(SocketHandle s, void* buf, size_t len);
 int64_t socket_send(SocketHandle s, const void* data, size_t len);
+// Receives what has arrived without waiting, on a non-blocking socket:
+// bytes, 0 for an orderly close, or -1; -1 with kWsaWouldBlock means
+// nothing has arrived yet (park the socket and try when it is readable).
+int64_t socket_recv_nowait(SocketHandle s, void* buf, size_t len);
 int64_t socket_recv_from(SocketHandle s, SockAddrV4* from, void* buf, size_t len);
 int64_t socket_send_to(SocketHandle s, const SockAddrV4& to, const void* data, size_t len);
 

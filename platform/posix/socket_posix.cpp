@@ -198,6 +198,25 @@ SocketHandle socket_accept(SocketHandle s) {
   }
 }
 
+AcceptOutcome socket_accept_connection(SocketHandle listener, SocketHandle* accepted) {
+  *accepted = kInvalidSocket;
+  while (true) {
+    int fd = ::accept4(fd_of(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+      *accepted = static_cast<SocketHandle>(fd);
+      return AcceptOutcome::kAccepted;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      set_socket_error(err::kWsaWouldBlock);
+      return AcceptOutcome::kWouldBlock;
+    }
+    os_error e = record_errno();
+    return e == err::kWsaTooManyFiles || e == err::kWsaNoBufs ? AcceptOutcome::kNoResources
+                                                              : AcceptOutcome::kFailed;
+  }
+}
+
 bool socket_connect(SocketHandle s, const SockAddrV4& addr) {
   int fd = fd_of(s);
   sockaddr_in sa = to_native(addr);
@@ -256,6 +275,20 @@ int64_t socket_recv(SocketHandle s, void* buf, size_t len) {
     if (n >= 0) return n;
     if (errno == EINTR) continue;
     record_transfer_error(fd);
+    return -1;
+  }
+}
+
+int64_t socket_recv_nowait(SocketHandle s, void* buf, size_t len) {
+  while (true) {
+    ssize_t n = ::recv(fd_of(s), buf, len, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    // No mode look-up here: with MSG_DONTWAIT, EAGAIN only means "nothing yet".
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+      set_socket_error(err::kWsaWouldBlock);
+    else
+      record_errno();
     return -1;
   }
 }

@@ -1,7 +1,9 @@
 // What only the POSIX sockets have to prove: a send to a closed peer never
-// raises SIGPIPE, and no socket leaks into a child program.
+// raises SIGPIPE, no socket leaks into a child program, and running out of
+// descriptors is told apart from other accept failures.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +70,34 @@ TEST(SocketPosix, SocketsAreCloseOnExec) {
     EXPECT_TRUE(fcntl(static_cast<int>(s), F_GETFD) & FD_CLOEXEC);
     socket_close(s);
   }
+}
+
+TEST(SocketPosix, AcceptToldOutOfDescriptorsAcceptsWhenTheyComeBack) {
+  // In a child: the descriptor limit is the process's.
+  pid_t pid = fork();
+  if (pid == 0) {
+    SockAddrV4 where;
+    SocketHandle l = listener(&where);
+    SocketHandle client = socket_create(true);
+    if (!socket_connect(client, where)) _exit(2);
+    rlimit saved{};
+    if (getrlimit(RLIMIT_NOFILE, &saved) != 0) _exit(2);
+    int lowest_free = dup(0);
+    close(lowest_free);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+    if (setrlimit(RLIMIT_NOFILE, &tight) != 0) _exit(2);
+    SocketHandle accepted = kInvalidSocket;
+    AcceptOutcome out = socket_accept_connection(l, &accepted);
+    if (out != AcceptOutcome::kNoResources || socket_last_error() != err::kWsaTooManyFiles) _exit(3);
+    if (setrlimit(RLIMIT_NOFILE, &saved) != 0) _exit(2);
+    // The connection waited in the queue meanwhile.
+    if (socket_accept_connection(l, &accepted) != AcceptOutcome::kAccepted) _exit(4);
+    _exit(fcntl(static_cast<int>(accepted), F_GETFL) & O_NONBLOCK ? 0 : 5);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ namespace platform {
 static_assert(err::kWsaWouldBlock == WSAEWOULDBLOCK && err::kWsaTimedOut == WSAETIMEDOUT &&
               err::kWsaAddrInUse == WSAEADDRINUSE && err::kWsaConnReset == WSAECONNRESET &&
               err::kWsaNotConnected == WSAENOTCONN && err::kWsaMsgSize == WSAEMSGSIZE &&
-              err::kWsaNotSocket == WSAENOTSOCK && err::kWsaHostNotFound == WSAHOST_NOT_FOUND);
+              err::kWsaNotSocket == WSAENOTSOCK && err::kWsaHostNotFound == WSAHOST_NOT_FOUND &&
+              err::kWsaTooManyFiles == WSAEMFILE && err::kWsaNoBufs == WSAENOBUFS);
 
 namespace {
 
@@ -97,6 +98,26 @@ SocketHandle socket_accept(SocketHandle s) {
   return static_cast<SocketHandle>(c);
 }
 
+AcceptOutcome socket_accept_connection(SocketHandle listener, SocketHandle* accepted) {
+  *accepted = kInvalidSocket;
+  SOCKET c = accept(to_native(listener), nullptr, nullptr);
+  if (c == INVALID_SOCKET) {
+    int e = WSAGetLastError();
+    if (e == WSAEWOULDBLOCK) return AcceptOutcome::kWouldBlock;
+    return e == WSAEMFILE || e == WSAENOBUFS ? AcceptOutcome::kNoResources : AcceptOutcome::kFailed;
+  }
+  u_long nonblocking = 1;
+  if (ioctlsocket(c, FIONBIO, &nonblocking) != 0) {
+    int e = WSAGetLastError();
+    closesocket(c);
+    WSASetLastError(e);
+    return AcceptOutcome::kFailed;
+  }
+  SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
+  *accepted = static_cast<SocketHandle>(c);
+  return AcceptOutcome::kAccepted;
+}
+
 bool socket_connect(SocketHandle s, const SockAddrV4& addr) {
   sockaddr_in sa = to_sockaddr(addr);
   return connect(to_native(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
@@ -140,6 +161,13 @@ bool socket_connect_within(SocketHandle s, const SockAddrV4& addr, uint32_t ms) 
 }
 
 int64_t socket_recv(SocketHandle s, void* buf, size_t len) {
+  int n = recv(to_native(s), static_cast<char*>(buf), clamp(len), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int64_t socket_recv_nowait(SocketHandle s, void* buf, size_t len) {
+  // Windows has no per-call "don't wait" flag; the socket's own mode
+  // decides, which is why this asks for a non-blocking socket.
   int n = recv(to_native(s), static_cast<char*>(buf), clamp(len), 0);
   return n == SOCKET_ERROR ? -1 : n;
 }
