@@ -69,14 +69,9 @@ bool OpenMapped(RequestServices& services, RequestContext& ctx, platform::Scoped
 // The first name of the virtual server's default-document list that exists
 // in `directory`, or "".
 std::string FindDefaultDocument(const std::string& directory, const std::string& list) {
-  size_t start = 0;
-  while (start <= list.size()) {
-    size_t end = list.find_first_of(",;", start);
-    if (end == std::string::npos) end = list.size();
-    std::string name = TrimBoth(std::string_view(list).substr(start, end - start), ' ');
-    if (name.empty()) break;
-    if (Exists(directory + name)) return name;
-    start = end + 1;
+  for (std::string_view name : SplitList(list, ",;", " ")) {
+    if (name.empty()) break;  // the list ends at its first empty name
+    if (Exists(directory + std::string(name))) return std::string(name);
   }
   return std::string();
 }
