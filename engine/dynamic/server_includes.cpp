@@ -11,6 +11,7 @@
 #include "engine/core/error_page.h"
 #include "engine/core/http_date.h"
 #include "engine/core/log_writer.h"
+#include "engine/core/mapping.h"
 #include "engine/core/pipeline.h"
 #include "engine/core/request_reader.h"
 #include "engine/core/text_util.h"
@@ -450,7 +451,6 @@ class IncludeRun {
     }
     CgiRequestInfo child = info_;
     std::string command, directory = ".";
-    child.document_uri = info_.document_url;
     if (attrs_.cgi.empty()) {
       if (attrs_.cmd.empty()) {
         out->append(attrs_.errmsg);
@@ -487,26 +487,19 @@ class IncludeRun {
     std::string query = rest.empty() ? info_.query_string : std::string(rest);
     std::string url, path;
     if (!MapUrl(VirtualUrl(script), &path, &url)) return false;
-    // Path info: drop components until an existing file is named.
-    std::string path_info;
-    for (;;) {
-      const uint32_t a = platform::file_attributes(path);
-      if (a != platform::kInvalidAttributes && !(a & platform::kAttrDirectory)) break;
-      const size_t sep = path.rfind(platform::kPathSeparator);
-      const size_t slash = url.rfind('/');
-      if (sep == std::string::npos || slash == std::string::npos || slash == 0) return false;
-      path.resize(sep);
-      path_info = url.substr(slash) + path_info;
-      url.resize(slash);
-    }
+    // Path info as the request path splits it; the program must be a file
+    // below the URL's first segment.
+    ScriptSplit split;
+    if (!SplitScriptPath(path, url, &split) || split.script_url.empty()) return false;
+    const uint32_t a = platform::file_attributes(split.script_path);
+    if (a == platform::kInvalidAttributes || (a & platform::kAttrDirectory)) return false;
+    path = std::move(split.script_path);
+    url = std::move(split.script_url);
+    const std::string& path_info = split.path_info;
     const size_t sep = path.rfind(platform::kPathSeparator);
     *directory = sep == std::string::npos ? "." : path.substr(0, sep);
     if (directory->empty()) directory->assign(1, platform::kPathSeparator);
-    if (info_.build_script_command) {
-      if (!info_.build_script_command(ctx_, path, command)) return false;
-    } else {
-      *command = "\"" + path + "\"";
-    }
+    *command = ScriptCommandLine(ctx_, path, nullptr);
     if (!query.empty()) *command += " " + query;
     child->path_info = path_info;
     child->path_translated.clear();
@@ -514,6 +507,8 @@ class IncludeRun {
     child->query_string = query;
     child->script_name = url;
     child->script_filename = path;
+    // Only a CGI program run for the document learns which document that is.
+    child->document_uri = info_.document_url;
     return true;
   }
 
