@@ -41,11 +41,39 @@ std::string TrimTrailing(std::string_view text, char c) {
   return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
 }
 
-std::string TrimBoth(std::string_view text, char c) {
-  const size_t start = text.find_first_not_of(c);
-  if (start == std::string_view::npos) return std::string();
-  const size_t last = text.find_last_not_of(c);
-  return std::string(text.substr(start, last - start + 1));
+std::string TrimBoth(std::string_view text, char c) { return std::string(Trimmed(text, std::string_view(&c, 1))); }
+
+std::string_view Trimmed(std::string_view text, std::string_view chars) {
+  const size_t start = text.find_first_not_of(chars);
+  if (start == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(chars);
+  return text.substr(start, last - start + 1);
+}
+
+std::vector<std::string_view> SplitList(std::string_view text, std::string_view separators,
+                                        std::string_view blanks) {
+  std::vector<std::string_view> items;
+  for (;;) {
+    const size_t end = text.find_first_of(separators);
+    items.push_back(Trimmed(text.substr(0, end), blanks));
+    if (end == std::string_view::npos) return items;
+    text.remove_prefix(end + 1);
+  }
+}
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
 }
 
 }  // namespace brisvane

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brisvane {
 
@@ -23,5 +24,18 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 std::string TrimLeading(std::string_view text, char c);
 std::string TrimTrailing(std::string_view text, char c);
 std::string TrimBoth(std::string_view text, char c);
+// `text` without the runs of any of `chars` at either end.
+std::string_view Trimmed(std::string_view text, std::string_view chars);
+
+// The items of a list whose items are separated by any of `separators`,
+// each trimmed of `blanks`. Empty items are kept, so each caller decides
+// what one means: "a, ,b," gives "a", "", "b" and "", and "" gives one
+// empty item.
+std::vector<std::string_view> SplitList(std::string_view text, std::string_view separators,
+                                        std::string_view blanks = {});
+
+// "&", "<", ">" and the double quote as character references, so text from
+// a client or a file name can stand in a page and in an attribute value.
+std::string EscapeHtml(std::string_view text);
 
 }  // namespace brisvane

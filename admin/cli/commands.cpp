@@ -187,15 +187,10 @@ std::string RightsText(RightsMask rights) {
 std::optional<RightsMask> ParseRights(const std::string& text) {
   if (EqualsIgnoreCase(text, "none")) return 0u;
   RightsMask rights = 0;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t comma = text.find(',', start);
-    std::string word = ToUpper(text.substr(start, comma - start));
-    int32_t code = MethodCodeOf(word);
+  for (std::string_view item : SplitList(text, ",")) {
+    int32_t code = MethodCodeOf(ToUpper(item));
     if (code == kMethodUnknown || !(MethodBit(code) & kCliRights)) return std::nullopt;
     rights |= MethodBit(code);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
   }
   return rights;
 }

@@ -69,14 +69,9 @@ bool OpenMapped(RequestServices& services, RequestContext& ctx, platform::Scoped
 // The first name of the virtual server's default-document list that exists
 // in `directory`, or "".
 std::string FindDefaultDocument(const std::string& directory, const std::string& list) {
-  size_t start = 0;
-  while (start <= list.size()) {
-    size_t end = list.find_first_of(",;", start);
-    if (end == std::string::npos) end = list.size();
-    std::string name = TrimBoth(std::string_view(list).substr(start, end - start), ' ');
-    if (name.empty()) break;
-    if (Exists(directory + name)) return name;
-    start = end + 1;
+  for (std::string_view name : SplitList(list, ",;", " ")) {
+    if (name.empty()) break;  // the list ends at its first empty name
+    if (Exists(directory + std::string(name))) return std::string(name);
   }
   return std::string();
 }
@@ -90,7 +85,7 @@ void RedirectToDirectory(RequestContext& ctx) {
   m.redirect_target = EscapeUrlUnsafeBytes(target) + EscapeForUrl(ctx.request.path + "/") +
                       QuerySuffix(ctx.request.query);
   m.physical_path = m.redirect_target;
-  m.kind = kMapRedirection;
+  m.kind = HandlerKind::kRedirection;
   ctx.handler = HandlerKind::kRedirection;
 }
 
@@ -173,26 +168,26 @@ StageResult SelectHandler(RequestServices& services, RequestContext& ctx) {
     services.logs.Error("Bad URL in request", &ctx);
     return kStageStop;
   }
-  if (m.kind == kMapRedirection) {
+  if (m.kind == HandlerKind::kRedirection) {
     m.redirect_target += QuerySuffix(ctx.request.query);
     m.physical_path = m.redirect_target;
     ctx.handler = HandlerKind::kRedirection;
     return kStageDone;
   }
   ToPlatformSeparators(m.physical_path);
-  if (m.kind == kMapDocument && ServeKeptDocument(services, ctx)) return kStageDone;
+  if (m.kind == HandlerKind::kDocument && ServeKeptDocument(services, ctx)) return kStageDone;
   platform::ScopedFile file;
   if (ctx.request.method != kMethodPut && !OpenMapped(services, ctx, &file)) return kStageStop;
-  switch (m.kind) {
-    case kMapStdCgi: ctx.handler = HandlerKind::kStdCgi; return kStageDone;
-    case kMapWinCgi: ctx.handler = HandlerKind::kWinCgi; return kStageDone;
-    case kMapIsapi: ctx.handler = HandlerKind::kIsapi; return kStageDone;
-    case kMapDocument: return SelectDocumentHandler(services, ctx, file);
-    default:
-      RespondError(ctx, 500);
-      services.logs.Error("Bad map type: " + m.physical_path, &ctx);
-      return kStageStop;
+  if (IsScriptHandler(m.kind)) {
+    ctx.handler = m.kind;
+    return kStageDone;
   }
+  if (m.kind == HandlerKind::kDocument) return SelectDocumentHandler(services, ctx, file);
+  // No map names any other handler; kept so a new map kind cannot slip
+  // through as a document.
+  RespondError(ctx, 500);
+  services.logs.Error("Bad map type: " + m.physical_path, &ctx);
+  return kStageStop;
 }
 
 }  // namespace brisvane

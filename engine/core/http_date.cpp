@@ -3,6 +3,7 @@
 #include <charconv>
 #include <limits>
 
+#include "base/calendar.h"
 #include "engine/core/text_util.h"
 
 namespace brisvane {
@@ -15,75 +16,11 @@ const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr",
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86'400;
 // Windows' calendar conversions stop at this year.
 constexpr int kMaxYear = 30'827;
 constexpr int kMinYear = 1601;
 
-struct CivilTime {
-  int64_t year;
-  int month;    // 1..12
-  int day;      // 1..31
-  int hour;
-  int minute;
-  int second;
-  int weekday;  // 0 = Sunday
-};
-
-constexpr int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-// Days since 1970-01-01 in the proleptic Gregorian calendar. Counting
-// from March makes the leap day the last day of the year, so each 400-year
-// era has a fixed layout and no table lookups are needed.
-constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = FloorDiv(y, 400);
-  const int64_t yoe = y - era * 400;
-  const int64_t mp = (m + 9) % 12;
-  const int64_t doy = (153 * mp + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146'097 + doe - 719'468;
-}
-
-constexpr CivilTime CivilFromUnix(int64_t seconds) {
-  const int64_t days = FloorDiv(seconds, kSecondsPerDay);
-  const int64_t sod = seconds - days * kSecondsPerDay;
-
-  const int64_t z = days + 719'468;
-  const int64_t era = FloorDiv(z, 146'097);
-  const int64_t doe = z - era * 146'097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-
-  CivilTime t{};
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = yoe + era * 400 + (t.month <= 2);
-  t.hour = static_cast<int>(sod / 3600);
-  t.minute = static_cast<int>(sod / 60 % 60);
-  t.second = static_cast<int>(sod % 60);
-  // 1970-01-01 was a Thursday.
-  t.weekday = static_cast<int>(days + 4 - FloorDiv(days + 4, 7) * 7);
-  return t;
-}
-
-static_assert(DaysFromCivil(1970, 1, 1) == 0);
-static_assert(DaysFromCivil(1601, 1, 1) * kSecondsPerDay ==
-              -kUnixEpochInFileTimeSeconds);
-
-bool IsLeapYear(int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int DaysInMonth(int64_t year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30,
-                                    31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
+static_assert(DaysFromCivil(1601, 1, 1) * kSecondsPerDay == -kUnixEpochInFileTimeSeconds);
 
 char* PutTwoDigits(char* p, int v) {
   *p++ = static_cast<char>('0' + v / 10);

@@ -11,14 +11,8 @@ namespace {
 
 // True when the comma-separated header value holds `token` (any case).
 bool ContainsToken(const std::string& value, std::string_view token) {
-  size_t start = 0;
-  while (start <= value.size()) {
-    size_t end = value.find(',', start);
-    if (end == std::string::npos) end = value.size();
-    std::string item = TrimBoth(TrimBoth(std::string_view(value).substr(start, end - start), ' '), '\t');
+  for (std::string_view item : SplitList(value, ",", " \t"))
     if (EqualsIgnoreCase(item, token)) return true;
-    start = end + 1;
-  }
   return false;
 }
 

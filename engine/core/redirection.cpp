@@ -58,7 +58,7 @@ std::string InternetShortcutUrl(std::string_view text) {
 
 
 StageResult ServeRedirection(RequestServices& services, RequestContext& ctx) {
-  if (ctx.mapping.kind != kMapRedirection) return RedirectByShortcut(services, ctx);
+  if (ctx.mapping.kind != HandlerKind::kRedirection) return RedirectByShortcut(services, ctx);
   // The target was escaped when it was mapped.
   RespondRedirect(ctx, ctx.mapping.redirect_target);
   return kStageDone;

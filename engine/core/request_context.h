@@ -14,11 +14,9 @@ namespace brisvane {
 class VirtualServerRuntime;
 struct EngineSnapshot;
 
-// Which of the virtual server's maps took the URL.
-enum MapKind : int { kMapNone = 0, kMapDocument = 1, kMapStdCgi = 2, kMapWinCgi = 3,
-                     kMapRedirection = 4, kMapIsapi = 5 };
-
-// Who answers the request; decided once, after mapping.
+// Who answers the request; decided once, after mapping. A map names one
+// too: Redir the redirection, CgiBin, CgiWin and ISAPIExt their script
+// handlers, Alias and the document root the document.
 enum class HandlerKind : uint8_t {
   kDocument,          // a file with its media type
   kDirectoryListing,
@@ -39,7 +37,7 @@ constexpr bool IsScriptHandler(HandlerKind kind) {
 
 // Where the URL led.
 struct Mapping {
-  int kind = kMapNone;
+  HandlerKind kind = HandlerKind::kDocument;  // the handler of the map that took the URL
   std::string physical_path;    // file or directory on disk
   std::string script_url;       // the URL part that names a script
   std::string path_info;        // the URL after the script

@@ -95,7 +95,7 @@ int ApplyByteRanges(EngineLogs& logs, RequestContext& ctx) {
   const HttpMessage& req = ctx.request;
   HttpMessage& resp = ctx.response;
   const std::string* range = req.Get(kHdrRange);
-  if (!range || (req.method != kMethodGet && req.method != kMethodHead) || ctx.mapping.kind != kMapDocument ||
+  if (!range || (req.method != kMethodGet && req.method != kMethodHead) || ctx.mapping.kind != HandlerKind::kDocument ||
       resp.body.kind() != MessageBody::kExistingFile || resp.body.path() != ctx.mapping.physical_path)
     return 2;
   uint64_t size = resp.body.FileSize();

@@ -123,38 +123,6 @@ void FillCgiRequestInfo(const RequestContext& ctx, CgiRequestInfo* info) {
   info->referer = HeaderValue(req, kHdrReferer);
   info->user_agent = HeaderValue(req, kHdrUserAgent);
   info->request = &ctx;
-  info->map_url_to_path = MapUrlToPhysicalPath;
-  info->build_script_command = [](const RequestContext& r, const std::string& path, std::string* command) {
-    *command = ScriptCommandLine(r, path, nullptr);
-    return true;
-  };
-}
-
-bool MapUrlToPhysicalPath(const RequestContext& ctx, const std::string& url, std::string* path) {
-  path->clear();
-  if (url.empty() || !ctx.virtual_server) return false;
-  const VirtualServerConfig& c = ctx.virtual_server->config();
-  // The maps that name places on disk, in the dispatcher's order; a
-  // redirection names none.
-  const NamePairList* maps[] = {&c.redir, &c.alias, &c.cgi_bin, &c.cgi_win, &c.isapi_ext};
-  size_t best = 0;
-  bool redirected = false;
-  std::string target;
-  for (const NamePairList* map : maps) {
-    size_t len = MapLookup(*map, url, &target, best);
-    if (len > best) {
-      best = len;
-      *path = target;
-      redirected = map == &c.redir;
-    }
-  }
-  if (redirected) {
-    path->clear();
-    return false;
-  }
-  if (best == 0) *path = c.doc_root + url;
-  ToPlatformSeparators(*path);
-  return true;
 }
 
 std::string ScriptCommandLine(const RequestContext& ctx, const std::string& path, bool* associated) {

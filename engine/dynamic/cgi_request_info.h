@@ -11,15 +11,6 @@
 
 namespace brisvane {
 
-// Maps a URL path to a physical path through the request's virtual
-// server, as a request for that path would be mapped. False when the path
-// cannot name a file (empty, or unsafe).
-using MapUrlToPathFn = bool (*)(const RequestContext& request, const std::string& url, std::string* path);
-// Turns a script's physical path into a command line: the associated
-// interpreter and the path, each in double quotes, or the quoted path.
-using BuildScriptCommandFn = bool (*)(const RequestContext& request, const std::string& path,
-                                      std::string* command);
-
 struct CgiRequestInfo {
   uint32_t timeout_ms = 600000;  // 0: no limit
   bool debug_mode = false;
@@ -51,14 +42,12 @@ struct CgiRequestInfo {
   std::string referer;
   std::string user_agent;
   bool ssi_secure = true;
-  std::string document_uri;  // only for a program started by an SSI exec
+  std::string document_uri;  // only for a CGI program an include runs with "exec cgi"
   // The physical path of the program being run; the script file for
   // interpreters that look for it in the environment.
   std::string script_filename;
 
   const RequestContext* request = nullptr;
-  MapUrlToPathFn map_url_to_path = nullptr;
-  BuildScriptCommandFn build_script_command = nullptr;
 };
 
 // The value of a named server variable for the request. Names are exact
@@ -70,10 +59,6 @@ bool LookupServerVariable(const RequestContext& ctx, std::string_view name, std:
 // in force for it. Called after a launcher has changed SCRIPT_NAME or
 // PATH_INFO, so the record sees the changed values.
 void FillCgiRequestInfo(const RequestContext& ctx, CgiRequestInfo* info);
-
-// The engine's mapper: the URL through the virtual server's maps, or the
-// document root followed by the URL. False for an empty or unsafe URL.
-bool MapUrlToPhysicalPath(const RequestContext& ctx, const std::string& url, std::string* path);
 
 // The command line for a script: with ProcessExternal on and an
 // association for the path's ending, "interpreter" "path"; otherwise

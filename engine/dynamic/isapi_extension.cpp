@@ -17,6 +17,7 @@
 #include "config/type_maps.h"
 #include "engine/core/error_page.h"
 #include "engine/core/log_writer.h"
+#include "engine/core/mapping.h"
 #include "engine/core/statistics.h"
 #include "engine/core/virtual_server.h"
 #include "engine/dynamic/cgi_request_info.h"

@@ -6,9 +6,12 @@
 #include <ctime>
 #include <memory>
 
+#include "base/calendar.h"
+#include "base/text.h"
 #include "engine/core/error_page.h"
 #include "engine/core/http_date.h"
 #include "engine/core/log_writer.h"
+#include "engine/core/mapping.h"
 #include "engine/core/pipeline.h"
 #include "engine/core/request_reader.h"
 #include "engine/core/text_util.h"
@@ -61,12 +64,6 @@ void IncludeScanner::Finish(std::string* out) {
 
 namespace {
 
-std::string_view TrimSpaces(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
 // The text before `c` (or all of it); *rest is what follows `c` (or empty).
 std::string_view TakeUntil(std::string_view text, char c, std::string_view* rest) {
   const size_t at = text.find(c);
@@ -93,7 +90,7 @@ std::string* AttributeSlot(IncludeAttributes* a, std::string_view name) {
 }  // namespace
 
 bool ParseIncludeDirective(std::string_view text, IncludeAttributes* attrs, std::string* name) {
-  text = TrimSpaces(text);
+  text = Trimmed(text, " ");
   const size_t end = text.find_first_of(" \r\n");
   std::string_view rest;
   if (end == std::string_view::npos) {
@@ -108,7 +105,7 @@ bool ParseIncludeDirective(std::string_view text, IncludeAttributes* attrs, std:
   attrs->cmd.clear();
   attrs->cgi.clear();
   while (!rest.empty()) {
-    const std::string_view attr = TrimSpaces(TakeUntil(rest, '=', &rest));
+    const std::string_view attr = Trimmed(TakeUntil(rest, '=', &rest), " ");
     TakeUntil(rest, '"', &rest);  // up to and including the opening quote
     const std::string_view value = TakeUntil(rest, '"', &rest);
     std::string* slot = AttributeSlot(attrs, attr);
@@ -128,47 +125,15 @@ thread_local const RequestContext* t_included_child = nullptr;
 
 constexpr size_t kFlushSize = 65536;
 
-struct CivilTime {
-  int year, month, day, hour, minute, second;  // month 1..12
-};
-
-CivilTime CivilFromUnix(int64_t seconds) {
-  int64_t days = seconds / 86400;
-  int64_t rem = seconds % 86400;
-  if (rem < 0) {
-    rem += 86400;
-    --days;
-  }
-  // Days since 1970-01-01 to a proleptic Gregorian date.
-  const int64_t z = days + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  return {static_cast<int>(y), static_cast<int>(m), static_cast<int>(d), static_cast<int>(rem / 3600),
-          static_cast<int>(rem % 3600 / 60), static_cast<int>(rem % 60)};
-}
-
-int WeekDay(int year, int month, int day) {
-  // Sakamoto's method: 0 is Sunday.
-  static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 3) year -= 1;
-  return (year + year / 4 - year / 100 + year / 400 + kOffsets[(month + 11) % 12] + day) % 7;
-}
-
 std::string FormatTime(const CivilTime& t, const std::string& format) {
   std::tm tm{};
-  tm.tm_year = t.year - 1900;
+  tm.tm_year = static_cast<int>(t.year - 1900);
   tm.tm_mon = t.month - 1;
   tm.tm_mday = t.day;
   tm.tm_hour = t.hour;
   tm.tm_min = t.minute;
   tm.tm_sec = t.second;
-  tm.tm_wday = WeekDay(t.year, t.month, t.day);
+  tm.tm_wday = t.weekday;
   tm.tm_yday = 0;
   tm.tm_isdst = 0;
   char buffer[256];
@@ -185,21 +150,6 @@ std::string FormatTime(const CivilTime& t, const std::string& format) {
 
 CivilTime LocalFromUnix(int64_t seconds) {
   return CivilFromUnix(seconds - static_cast<int64_t>(platform::time_zone_bias()) * 60);
-}
-
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out;
 }
 
 bool ReadAll(platform::FileHandle f, std::string* out) {
@@ -424,7 +374,8 @@ class IncludeRun {
       DecodePercentInPlace(value);
     } else if (var == "DATE_LOCAL") {
       const platform::LocalTime t = platform::local_time_now();
-      value = FormatTime({t.year, t.month, t.day, t.hour, t.minute, t.second}, attrs_.timefmt);
+      value = FormatTime({t.year, t.month, t.day, t.hour, t.minute, t.second, WeekdayOf(t.year, t.month, t.day)},
+                         attrs_.timefmt);
     } else if (var == "DATE_GMT") {
       const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                               std::chrono::system_clock::now().time_since_epoch())
@@ -500,7 +451,6 @@ class IncludeRun {
     }
     CgiRequestInfo child = info_;
     std::string command, directory = ".";
-    child.document_uri = info_.document_url;
     if (attrs_.cgi.empty()) {
       if (attrs_.cmd.empty()) {
         out->append(attrs_.errmsg);
@@ -537,26 +487,19 @@ class IncludeRun {
     std::string query = rest.empty() ? info_.query_string : std::string(rest);
     std::string url, path;
     if (!MapUrl(VirtualUrl(script), &path, &url)) return false;
-    // Path info: drop components until an existing file is named.
-    std::string path_info;
-    for (;;) {
-      const uint32_t a = platform::file_attributes(path);
-      if (a != platform::kInvalidAttributes && !(a & platform::kAttrDirectory)) break;
-      const size_t sep = path.rfind(platform::kPathSeparator);
-      const size_t slash = url.rfind('/');
-      if (sep == std::string::npos || slash == std::string::npos || slash == 0) return false;
-      path.resize(sep);
-      path_info = url.substr(slash) + path_info;
-      url.resize(slash);
-    }
+    // Path info as the request path splits it; the program must be a file
+    // below the URL's first segment.
+    ScriptSplit split;
+    if (!SplitScriptPath(path, url, &split) || split.script_url.empty()) return false;
+    const uint32_t a = platform::file_attributes(split.script_path);
+    if (a == platform::kInvalidAttributes || (a & platform::kAttrDirectory)) return false;
+    path = std::move(split.script_path);
+    url = std::move(split.script_url);
+    const std::string& path_info = split.path_info;
     const size_t sep = path.rfind(platform::kPathSeparator);
     *directory = sep == std::string::npos ? "." : path.substr(0, sep);
     if (directory->empty()) directory->assign(1, platform::kPathSeparator);
-    if (info_.build_script_command) {
-      if (!info_.build_script_command(ctx_, path, command)) return false;
-    } else {
-      *command = "\"" + path + "\"";
-    }
+    *command = ScriptCommandLine(ctx_, path, nullptr);
     if (!query.empty()) *command += " " + query;
     child->path_info = path_info;
     child->path_translated.clear();
@@ -564,6 +507,8 @@ class IncludeRun {
     child->query_string = query;
     child->script_name = url;
     child->script_filename = path;
+    // Only a CGI program run for the document learns which document that is.
+    child->document_uri = info_.document_url;
     return true;
   }
 

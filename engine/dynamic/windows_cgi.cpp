@@ -202,16 +202,8 @@ void WindowsCgiRunner::WriteProfile(platform::ProfileFile& profile) {
   if (!p.password.empty()) profile.Write("CGI", "Authenticated Password", p.password);
 
   // Media-type parameters after ";" stay part of the key.
-  std::string_view accept = p.accept;
-  while (!accept.empty()) {
-    const size_t comma = accept.find(',');
-    std::string_view item = accept.substr(0, comma);
-    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-    while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+  for (std::string_view item : SplitList(p.accept, ",", " "))
     if (!item.empty()) profile.Write("Accept", item, "Yes");
-    if (comma == std::string_view::npos) break;
-    accept.remove_prefix(comma + 1);
-  }
 
   profile.Write("System", "GMT Offset", std::to_string(-60 * platform::time_zone_bias()));
   profile.Write("System", "Debug Mode", p.debug_mode ? "Yes" : "No");

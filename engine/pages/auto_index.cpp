@@ -1,10 +1,11 @@
 #include "engine/pages/auto_index.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 
+#include "base/calendar.h"
 #include "base/product.h"
+#include "base/text.h"
 #include "config/type_maps.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/http_date.h"
@@ -18,23 +19,6 @@
 
 namespace brisvane {
 namespace {
-
-// File names come from whoever can write into the document tree; shown
-// raw, a name such as "<script>" would run in the reader's browser.
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c; break;
-    }
-  }
-  return out;
-}
 
 std::string IconOrDefault(const NamePairList& icons, std::string_view class_name) {
   std::string icon = IconFor(icons, class_name);
@@ -52,17 +36,10 @@ bool KeyLess(const ListingEntry& a, const ListingEntry& b, char key) {
 
 // "dd-Mon-yyyy hh:mm" of a file time shifted into local time.
 std::string FormatListingTime(uint64_t file_time, int32_t bias_minutes) {
-  using namespace std::chrono;
-  int64_t local = UnixFromFileTime(file_time) - static_cast<int64_t>(bias_minutes) * 60;
-  sys_seconds when{seconds{local}};
-  sys_days day = floor<days>(when);
-  year_month_day ymd{day};
-  int64_t of_day = (when - day).count();
+  const CivilTime t = CivilFromUnix(UnixFromFileTime(file_time) - static_cast<int64_t>(bias_minutes) * 60);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%02u-%s-%04u %02u:%02u", static_cast<unsigned>(ymd.day()),
-                kMonthNames[static_cast<unsigned>(ymd.month()) - 1],
-                static_cast<unsigned>(static_cast<int>(ymd.year())),
-                static_cast<unsigned>(of_day / 3600), static_cast<unsigned>(of_day / 60 % 60));
+  std::snprintf(buf, sizeof buf, "%02u-%s-%04u %02u:%02u", static_cast<unsigned>(t.day), kMonthNames[t.month - 1],
+                static_cast<unsigned>(t.year), static_cast<unsigned>(t.hour), static_cast<unsigned>(t.minute));
   return buf;
 }
 

@@ -55,22 +55,5 @@ TEST(TextUtilTest, Base64LenientInput) {
   EXPECT_EQ(Base64Decode("Zg==Zm9v"), "ffoo");
 }
 
-TEST(TextUtilTest, CaseAndTrim) {
-  EXPECT_EQ(ToLower("AbZ@[`{ 09\xc9\xe9"), "abz@[`{ 09\xc9\xe9");
-  EXPECT_EQ(ToUpper("aBz@[`{ 09\xc9\xe9"), "ABZ@[`{ 09\xc9\xe9");
-  EXPECT_TRUE(EqualsIgnoreCase("Content-TYPE", "content-type"));
-  EXPECT_FALSE(EqualsIgnoreCase("abc", "abcd"));
-  EXPECT_FALSE(EqualsIgnoreCase("@", "`"));  // differ only in bit 0x20
-  EXPECT_FALSE(EqualsIgnoreCase("\xc9", "\xe9"));
-
-  EXPECT_EQ(TrimLeading("  a b  ", ' '), "a b  ");
-  EXPECT_EQ(TrimTrailing("  a b  ", ' '), "  a b");
-  EXPECT_EQ(TrimBoth("//a/b//", '/'), "a/b");
-  for (const char* text : {"", "////"}) {
-    EXPECT_EQ(TrimLeading(text, '/') + TrimTrailing(text, '/') +
-                  TrimBoth(text, '/'), "");
-  }
-}
-
 }  // namespace
 }  // namespace brisvane

@@ -200,10 +200,21 @@ TEST_F(IncludeServerTest, ProgramsRunThroughExecAndScriptOutputMayBeAnIncludeDoc
   EXPECT_EQ(env["PATH_INFO"], "/more/info");
   EXPECT_EQ(env["DOCUMENT_URI"], "/exec.shtml");
   EXPECT_EQ(std::filesystem::path(env["CWD"]), cgi_dir());
+  // The program splits and translates as a request for the same URL does.
+  Response direct = Page("/cgi-bin/" + probe + "/more/info?env");
+  ASSERT_EQ(direct.code, 200) << direct.head;
+  auto direct_env = ParseLines(direct.body);
+  EXPECT_EQ(env["SCRIPT_NAME"], direct_env["SCRIPT_NAME"]);
+  EXPECT_EQ(env["PATH_INFO"], direct_env["PATH_INFO"]);
+  EXPECT_EQ(std::filesystem::path(env["PATH_TRANSLATED"]), std::filesystem::path(DocPath("more/info")));
+  EXPECT_EQ(env["PATH_TRANSLATED"], direct_env["PATH_TRANSLATED"]);
+  // A command is no CGI program run for the document.
   env = ParseLines(r.body.substr(split + 7));
   EXPECT_EQ(env["ARGV1"], "env");
   EXPECT_EQ(env["QUERY_STRING"], "");
   EXPECT_EQ(env["SCRIPT_NAME"], "");
+  EXPECT_FALSE(env.count("DOCUMENT_URI")) << r.body;
+  EXPECT_EQ(env["SERVER_PROTOCOL"], "HTTP/1.1");
 
   // A program's output that declares "text/ssi" is scanned.
   r = Page(ProbeUrl("file+" + DocPath("ssi.txt")));
