@@ -83,7 +83,7 @@ bool IsFramingName(std::string_view name) {
 // A token character (RFC 9110): what a header name is made of.
 bool IsTokenChar(unsigned char c) {
   if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-  return c != 0 && std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+  return std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 bool IsToken(std::string_view name) {
@@ -216,8 +216,8 @@ Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f) {
     if (!EqualsIgnoreCase(f.coding, "chunked"))
       return Outcome::Refuse(501, "Transfer coding not implemented");
   } else if (f.lengths > 0) {
-    // Even an equal second one: a front end that reads a list there
-    // would not agree on the length.
+    // Even a second one of the same value: front ends settle two in
+    // different ways (the first, the last, a list), not all of them ours.
     if (f.lengths > 1) return Outcome::Refuse(400, "Repeated Content-Length");
     if (!ParseLength(f.length, &length)) return Outcome::Refuse(400, "Invalid Content-Length");
     if (length == 0) return Outcome::Read();
