@@ -46,7 +46,8 @@ void EndExtensions() { EndIsapiExtensions(5000); }
 
 const EngineParts& BuiltInParts() {
   static const HandlerTable table = MakeTable();
-  static const EngineParts parts{&table, ResolveAddress, UnloadIdleIsapiExtensions, EndExtensions};
+  static const EngineParts parts{&table, ResolveAddress, UnloadIdleIsapiExtensions, EndExtensions,
+                                  StuckIsapiExtensionRuns};
   return parts;
 }
 

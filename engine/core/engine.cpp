@@ -21,6 +21,7 @@ Engine::Engine() : parts_(BuiltInParts()), handlers_(*parts_.handlers) {
     platform::enable_privilege("SeRestorePrivilege");
   }
   platform::com_initialize();
+  statistics_.SetStuckRunsSource(parts_.stuck_extension_runs);
   // Failures met on connection threads where no box can be shown.
   platform::set_notice_log_sink(this, [this](const std::string& text) { logs_.Error(text, nullptr); });
 }

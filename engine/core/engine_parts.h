@@ -25,6 +25,8 @@ struct EngineParts {
   // At Stop, once no connection is served: waits a bounded time for
   // extensions still running, then unloads the idle libraries.
   void (*end_extensions)() = nullptr;
+  // Extension runs still going past their CGITimeOut.
+  uint32_t (*stuck_extension_runs)() = nullptr;
 };
 
 const EngineParts& BuiltInParts();

@@ -18,7 +18,6 @@ using Outcome = ReadOutcome;
 struct Framing {
   size_t lengths = 0;           // "Content-Length" lines
   std::string length;           // the first one's value
-  bool lengths_differ = false;
   bool has_coding = false;      // any "Transfer-Encoding" line
   std::string coding;           // their values, joined by ", "
   bool expect_continue = false;
@@ -67,10 +66,7 @@ bool ParseLength(std::string_view text, uint64_t* length) {
 void NoteFraming(std::string_view name, std::string_view value, Framing& f) {
   value = TrimBlanks(value);
   if (EqualsIgnoreCase(name, "Content-Length")) {
-    if (f.lengths++ == 0)
-      f.length = value;
-    else if (value != f.length)
-      f.lengths_differ = true;
+    if (f.lengths++ == 0) f.length = value;
   } else if (EqualsIgnoreCase(name, "Transfer-Encoding")) {
     if (f.has_coding) f.coding += ", ";
     f.coding += value;
@@ -84,11 +80,24 @@ bool IsFramingName(std::string_view name) {
   return EqualsIgnoreCase(name, "Content-Length") || EqualsIgnoreCase(name, "Transfer-Encoding");
 }
 
+// A token character (RFC 9110): what a header name is made of.
+bool IsTokenChar(unsigned char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(),
+                                      [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
+}
+
 // Header lines until the empty line. Framing headers are noted in
-// `framing`; in a trailer (`framing` null) they are dropped.
+// `framing`; in a trailer (`framing` null) they and "Host" are dropped.
+// A line without a colon is skipped; a folded line, a name that is not a
+// token and a second "Host" are refused.
 Outcome ReadHeaders(HttpMessage& request, Socket& socket, Framing* framing) {
   std::string line;
-  size_t lines = 0, bytes = 0;
+  size_t lines = 0, bytes = 0, hosts = 0;
   while (true) {
     if (!socket.ReadLine(&line, kLineCapacity)) return Outcome::Close();
     if (line.empty()) return Outcome::Read();
@@ -97,17 +106,26 @@ Outcome ReadHeaders(HttpMessage& request, Socket& socket, Framing* framing) {
     if (++lines > kMaxHeaderLines || bytes > kMaxHeaderBytes)
       return Outcome::Refuse(400, "Too many request headers");
     if (HasForbiddenByte(line)) return Outcome::Refuse(400, "Invalid character in request header");
+    // A proxy in front may join a folded line to the header above it, or
+    // drop a name it cannot read, and so frame the message differently.
+    if (line.front() == ' ' || line.front() == '\t')
+      return Outcome::Refuse(400, "Continuation line in request header");
     size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string_view name = std::string_view(line).substr(0, colon);
-    // "Name :" would be read as another header by some proxies.
-    if (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
-      return Outcome::Refuse(400, "Blank before colon in request header");
+    if (!IsToken(name)) return Outcome::Refuse(400, "Invalid request header name");
     size_t v = colon + 1;
     while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
     std::string_view value = std::string_view(line).substr(v);
-    if (framing) NoteFraming(name, value, *framing);
-    else if (IsFramingName(name)) continue;
+    const bool host = EqualsIgnoreCase(name, "Host");
+    if (framing) {
+      // Two hosts could route the request one way here and another way
+      // in front.
+      if (host && hosts++ > 0) return Outcome::Refuse(400, "Repeated Host header");
+      NoteFraming(name, value, *framing);
+    } else if (IsFramingName(name) || host) {
+      continue;
+    }
     int index = FindHeader(name);
     if (index >= 0) request.Set(index, value);
   }
@@ -198,8 +216,10 @@ Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f) {
     if (!EqualsIgnoreCase(f.coding, "chunked"))
       return Outcome::Refuse(501, "Transfer coding not implemented");
   } else if (f.lengths > 0) {
-    if (f.lengths_differ || !ParseLength(f.length, &length))
-      return Outcome::Refuse(400, "Invalid Content-Length");
+    // Even a second one of the same value: front ends settle two in
+    // different ways (the first, the last, a list), not all of them ours.
+    if (f.lengths > 1) return Outcome::Refuse(400, "Repeated Content-Length");
+    if (!ParseLength(f.length, &length)) return Outcome::Refuse(400, "Invalid Content-Length");
     if (length == 0) return Outcome::Read();
   } else {
     return Outcome::Read();

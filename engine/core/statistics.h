@@ -37,6 +37,12 @@ class Statistics {
   uint32_t authorization_failures() const { return Load(authorization_failures_); }
   uint32_t cgi_execs() const { return Load(cgi_execs_); }
   uint32_t errors() const { return Load(errors_); }
+  // Where the count of extension runs stuck past CGITimeOut comes from: a
+  // state of the extension host, not a counter of requests. Set once,
+  // before any request.
+  void SetStuckRunsSource(uint32_t (*source)()) { stuck_runs_source_ = source; }
+  // 0 without a source.
+  uint32_t stuck_extension_runs() const { return stuck_runs_source_ ? stuck_runs_source_() : 0; }
 
   int64_t start_time() const { return start_time_; }
   // The start time as an HTTP date in GMT.
@@ -58,6 +64,7 @@ class Statistics {
   Counter errors_{0};
   int64_t start_time_ = 0;
   std::string start_date_;
+  uint32_t (*stuck_runs_source_)() = nullptr;
 };
 
 }  // namespace brisvane

@@ -25,6 +25,7 @@
 #include "engine/dynamic/script_output.h"
 #include "engine/dynamic/script_process.h"
 #include "platform/scoped_handle.h"
+#include "platform/system.h"
 
 namespace brisvane {
 namespace {
@@ -52,6 +53,11 @@ static_assert(ERROR_INVALID_PARAMETER == platform::err::kInvalidParameter &&
 
 constexpr char kLaunchError[] = "ISAPI Launch Error";
 constexpr char kExtensionError[] = "ISAPI Extension Error";
+constexpr char kBusyError[] = "ISAPI Extension Busy";
+// Runs past CGITimeOut that may hold their threads before new runs are
+// refused: an extension cannot be ended from outside, so each one that
+// never returns keeps a thread and its handles for good.
+constexpr uint32_t kMaxStuckRuns = 16;
 // The part of the body handed over in the control block.
 constexpr size_t kDataBufferSize = 49152;
 
@@ -88,6 +94,9 @@ struct ExtensionRun {
   RequestContext request;
   // Null once the engine has stopped; guarded by the cache's lock.
   EngineLogs* logs = nullptr;
+  // Tick count at the start, and CGITimeOut (0: never stuck).
+  uint32_t started = 0;
+  uint32_t timeout_ms = 0;
 
   // Ends the run once: the extension finished, or said it was done.
   void End() {
@@ -112,6 +121,8 @@ class ExtensionCache {
   void Finish(ExtensionRun* run);
   // The running request with this number, or null.
   ExtensionRun* Find(uint32_t number);
+  // Runs still going past their CGITimeOut.
+  uint32_t StuckRuns();
   void UnloadIdle();
   void End(uint32_t wait_ms);
   std::mutex& lock() { return mu_; }
@@ -189,6 +200,7 @@ bool ExtensionCache::Start(ExtensionRun* run, void (*body)(ExtensionRun*)) {
   std::lock_guard<std::mutex> lock(mu_);
   run->number = runs_.empty() ? 0 : runs_.rbegin()->first + 1;
   runs_[run->number] = run;
+  run->started = platform::tick_count();
   run->ecb.ConnID = reinterpret_cast<HCONN>(static_cast<uintptr_t>(run->number));
   try {
     // Made under the lock: the thread's Finish waits for it, so the thread
@@ -238,6 +250,15 @@ ExtensionRun* ExtensionCache::Find(uint32_t number) {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = runs_.find(number);
   return it == runs_.end() ? nullptr : it->second;
+}
+
+uint32_t ExtensionCache::StuckRuns() {
+  std::lock_guard<std::mutex> lock(mu_);
+  const uint32_t now = platform::tick_count();
+  uint32_t stuck = 0;
+  for (const auto& [number, run] : runs_)
+    stuck += run->timeout_ms != 0 && now - run->started > run->timeout_ms;
+  return stuck;
 }
 
 void ExtensionCache::UnloadIdleLocked() {
@@ -467,6 +488,7 @@ bool RunExtension(RequestServices& services, const RequestContext& ctx, const st
   run->input = std::move(input);
   run->output = std::move(output);
   run->logs = &services.logs;
+  run->timeout_ms = ctx.snapshot->settings.cgi_timeout;
   CopyRequest(ctx, &run->request);
   run->method = ctx.request.method_name;
   run->query = ctx.request.query;
@@ -499,6 +521,13 @@ bool OpenInput(const RequestContext& ctx, platform::ScopedFile* input) {
 }  // namespace
 
 StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx) {
+  if (Cache().StuckRuns() >= kMaxStuckRuns) {
+    services.logs.Error("ISAPI Extension: " + std::to_string(kMaxStuckRuns) +
+                            " runs past CGITimeOut have not returned; request refused",
+                        &ctx);
+    RespondError(ctx, 503, kBusyError);
+    return kStageStop;
+  }
   platform::PipeHandle read_end = platform::kInvalidPipe, write_end = platform::kInvalidPipe;
   const bool piped = platform::pipe_create(&read_end, &write_end, false, false);
   platform::ScopedPipe reader(read_end), writer(write_end);
@@ -534,5 +563,7 @@ StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx)
 void UnloadIdleIsapiExtensions() { Cache().UnloadIdle(); }
 
 void EndIsapiExtensions(uint32_t wait_ms) { Cache().End(wait_ms); }
+
+uint32_t StuckIsapiExtensionRuns() { return Cache().StuckRuns(); }
 
 }  // namespace brisvane

@@ -15,7 +15,8 @@ namespace brisvane {
 // response. kStageDone when the output became the response; kStageStop
 // after an error response (500 "ISAPI Launch Error" when the pipe or the
 // body file cannot be opened, 500 "ISAPI Extension Error" when the library
-// cannot be loaded, lacks an entry point or no thread can be started).
+// cannot be loaded, lacks an entry point or no thread can be started, 503
+// "ISAPI Extension Busy" while 16 runs are stuck past CGITimeOut).
 StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx);
 
 // Unloads every cached library that no request is running in, after
@@ -27,5 +28,9 @@ void UnloadIdleIsapiExtensions();
 // running stays loaded, and that run's context stays valid until its
 // thread returns.
 void EndIsapiExtensions(uint32_t wait_ms);
+
+// Extension runs, in any engine of the process, still going past their
+// CGITimeOut.
+uint32_t StuckIsapiExtensionRuns();
 
 }  // namespace brisvane

@@ -63,12 +63,26 @@ size_t BuildEnvironmentBlock(const CgiRequestInfo& info, const std::string& serv
   return used;
 }
 
-std::string LaunchFailedLine(const char* kind, const std::string& what, platform::os_error code) {
+namespace {
+
+std::string ScriptErrorLine(const char* kind, const std::string& what, const std::string& event,
+                            platform::os_error code) {
   std::string text = platform::error_message(code);
   for (char& c : text)
     if (c == '\r' || c == '\n') c = ' ';
   while (!text.empty() && text.back() == ' ') text.pop_back();
-  return std::string(kind) + ": " + what + " - Launched failed; error code = " + std::to_string(code) + ", " + text;
+  return std::string(kind) + ": " + what + " - " + event + "; error code = " + std::to_string(code) + ", " + text;
+}
+
+}  // namespace
+
+std::string LaunchFailedLine(const char* kind, const std::string& what, platform::os_error code) {
+  return ScriptErrorLine(kind, what, "Launched failed", code);
+}
+
+std::string TimedOutLine(const char* kind, const std::string& what, uint32_t timeout_ms) {
+  return ScriptErrorLine(kind, what, "Ended after CGITimeOut of " + std::to_string(timeout_ms) + " ms",
+                         platform::err::kTimeout);
 }
 
 ScriptProcess::ScriptProcess(const CgiRequestInfo& params) : params_(params) {}

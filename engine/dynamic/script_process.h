@@ -30,6 +30,9 @@ size_t BuildEnvironmentBlock(const CgiRequestInfo& info, const std::string& serv
 // The error line of a launch that failed: "<kind>: <what> - Launched
 // failed; error code = <code>, <the system's text on one line>".
 std::string LaunchFailedLine(const char* kind, const std::string& what, platform::os_error code);
+// The error line of a program the time-out ended, in the same shape:
+// "<kind>: <what> - Ended after CGITimeOut of <ms> ms; error code = ...".
+std::string TimedOutLine(const char* kind, const std::string& what, uint32_t timeout_ms);
 
 class ScriptProcess {
  public:

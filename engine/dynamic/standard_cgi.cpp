@@ -96,13 +96,16 @@ StageResult LaunchStandardCgi(RequestServices& services, RequestContext& ctx) {
   }
   const platform::ChildStdio input = input_file ? platform::ChildStdio::file(input_file.get())
                                                 : platform::ChildStdio::pipe(input_pipe.get());
+  bool timed_out = false;
   if (!RunScriptToCompletion(info, cmd.command_line, cmd.working_directory, input,
-                             platform::ChildStdio::file(output.get()))) {
+                             platform::ChildStdio::file(output.get()), &timed_out)) {
     const platform::os_error code = platform::last_error();
     services.logs.Error(LaunchFailedLine("Standard CGI", cmd.command_line, code), &ctx);
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
   }
+  // What it wrote is still the answer; the log says why it is cut short.
+  if (timed_out) services.logs.Error(TimedOutLine("Standard CGI", cmd.command_line, info.timeout_ms), &ctx);
   services.statistics.CountCgiExec();
   return ProcessScriptOutput(services, ctx, output.release()) ? kStageDone : kStageStop;
 }

@@ -59,6 +59,7 @@ std::string BuildStatisticsPage(const Statistics& stats, const StatisticsPageInf
   line("Authorization failures:", stats.authorization_failures());
   page += "\n";
   line("CGI execs:", stats.cgi_execs());
+  line("Stuck ISAPI runs:", stats.stuck_extension_runs());
   page += "\n";
   line("Total Errors:", stats.errors());
   page += "</PRE><HR>";

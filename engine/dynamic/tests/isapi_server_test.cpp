@@ -284,6 +284,42 @@ TEST_F(IsapiTest, StopWaitsBoundedAndKeepsAStuckExtensionLoaded) {
   platform::sleep_ms(300);
 }
 
+TEST_F(IsapiTest, RunsStuckPastTheTimeOutAreBoundedAndShown) {
+  settings().cgi_timeout = 300;
+  StartServer();
+  const auto stats_row = [this] {
+    const std::string page = Get("GET /~stats HTTP/1.1\r\nHost: localhost\r\n\r\n").body;
+    const size_t at = page.find("Stuck ISAPI runs:");
+    return at == std::string::npos ? std::string() : page.substr(at, page.find('\n', at) - at);
+  };
+  // Each run is answered with what it wrote once the time-out passes, and
+  // goes on waiting for its release.
+  const auto hang = [this](int runs) {
+    std::vector<std::thread> clients;
+    for (int i = 0; i < runs; ++i)
+      clients.emplace_back([this] { EXPECT_EQ(Fetch(Url("probe", "hang")).body, "partial"); });
+    for (std::thread& t : clients) t.join();
+  };
+  hang(15);
+  ASSERT_TRUE(Eventually([this] { return engine().statistics().stuck_extension_runs() == 15u; }));
+  EXPECT_EQ(Fetch(Url("probe", "parsed")).body, "parsed body") << "below the bound runs start";
+  hang(1);
+  ASSERT_TRUE(Eventually([this] { return engine().statistics().stuck_extension_runs() == 16u; }));
+  const Response refused = Fetch(Url("probe", "parsed"));
+  EXPECT_EQ(refused.code, 503);
+  EXPECT_NE(refused.body.find("ISAPI Extension Busy"), std::string::npos) << refused.body;
+  int logged = 0;
+  for (const std::string& line : HookLines())
+    logged += line == "ISAPI Extension: 16 runs past CGITimeOut have not returned; request refused";
+  EXPECT_EQ(logged, 1);
+  EXPECT_EQ(stats_row(), "Stuck ISAPI runs:                       16");
+
+  WriteFile("release", "");
+  EXPECT_TRUE(Eventually([this] { return engine().statistics().stuck_extension_runs() == 0u; }));
+  EXPECT_EQ(Fetch(Url("probe", "parsed")).body, "parsed body");
+  EXPECT_EQ(stats_row(), "Stuck ISAPI runs:                        0");
+}
+
 TEST_F(IsapiTest, OutputIsWaitedForOnThePipe) {
   StartServer();
   Fetch(Url("probe", "late"));

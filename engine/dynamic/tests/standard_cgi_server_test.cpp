@@ -187,6 +187,12 @@ TEST_F(StandardCgiTest, TimeOutEndsTheProgramAndWhatItStartedAndSendsWhatItWrote
   }
   EXPECT_LE(ChildProcesses(), 0);
   EXPECT_TRUE(Eventually([this] { return TempFiles() == 0; }));
+  // Each end is logged, naming the program and the time-out.
+  int logged = 0;
+  for (const std::string& line : HookLines())
+    logged += line.rfind("Standard CGI: ", 0) == 0 && line.find(CGI_PROBE) != std::string::npos &&
+              line.find(" - Ended after CGITimeOut of 1000 ms; error code = 1460") != std::string::npos;
+  EXPECT_EQ(logged, 2);
 }
 
 // Without a time-out a program may run for ever; stopping the engine must

@@ -112,6 +112,7 @@ TEST(StatisticsPageTest, WholePageByteForByte) {
   CountOne(&stats, 302, kMethodGet);
   CountOne(&stats, 501, kMethodUnknown);
   stats.CountCgiExec();
+  stats.SetStuckRunsSource([] { return 3u; });
   StatisticsPageInfo info{"www.example", "web@example", true};
   std::string page = BuildStatisticsPage(stats, info, 784111777 + 31 * 86400 + 3723);
   EXPECT_EQ(page,
@@ -140,6 +141,7 @@ TEST(StatisticsPageTest, WholePageByteForByte) {
             "Authorization failures:                  1\n"
             "\n"
             "CGI execs:                               1\n"
+            "Stuck ISAPI runs:                        3\n"
             "\n"
             "Total Errors:                            2\n"
             "</PRE><HR>"
