@@ -183,27 +183,6 @@ TEST_F(LongNameTest, LogNameLongerThan259IsNotCut) {
 #endif
 }
 
-#ifndef _WIN32
-TEST_F(LongNameTest, LogNameBeyondTheSystemLimitIsRefused) {
-  std::string path = root().string();
-  while (path.size() <= 4200) path += "/" + std::string(200, 'x');
-  settings().error_log_file_name = path;
-  HeardLines heard;
-  platform::set_message_box_hook([&](const std::string& text, const std::string&, unsigned) {
-    std::lock_guard<std::mutex> lock(heard.mu);
-    heard.lines.push_back(text);
-  });
-  StartServer();
-  platform::set_message_box_hook(nullptr);
-  EXPECT_TRUE(AnyContains(heard.Copy(), "Error opening error log"));
-  // The system's answer for such a name is the one for a name too long.
-  platform::FileHandle f = platform::file_open(path, platform::kGenericWrite, platform::kShareRead,
-                                               platform::kOpenAlways, 0);
-  EXPECT_EQ(f, platform::kInvalidFile);
-  EXPECT_EQ(platform::last_error(), platform::err::kFilenameExcedRange);
-}
-#endif
-
 TEST_F(LongNameTest, DocumentPathLongerThan259IsNotCut) {
   const std::string path = LongPath(300, "HTDOCS");
   const std::string cut = path.substr(0, 259);
