@@ -24,5 +24,7 @@ inline constexpr char kHostUsage[] =
     "vanehost [-?] [-s] [-p profile]\n-?    Help screen\n-s    Service mode\n-p    Specifiy a profile";
 inline constexpr char kOldSwitchText[] = "The new configuration module is now VANECONF.EXE";
 inline constexpr char kNoProfileText[] = "No profile specified, using default";
+// Shown when the engine would not start; the engine's logs say why.
+inline constexpr char kCouldNotStartText[] = "Could not start server";
 
 }  // namespace brisvane

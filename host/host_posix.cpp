@@ -37,12 +37,24 @@ void Sleep(long ms) {
   }
 }
 
+// The exit status of a host whose engine would not start: a service
+// manager then sees the failure and may start it again.
+constexpr int kStartFailedStatus = 1;
+
+// Tells the user (standard error, which a service manager keeps) that the
+// start failed; the engine's lines before it say why.
+bool StartEngine(ServerInstance* engine) {
+  if (engine->Start()) return true;
+  platform::message_box(brisvane::kCouldNotStartText, brisvane::kHostCaption, platform::kMbIconError);
+  return false;
+}
+
 int RunApplication(ServerInstance* engine, const sigset_t& set) {
-  engine->Start();
+  if (!StartEngine(engine)) return kStartFailedStatus;
   while (true) {
     int sig = WaitSignal(set, 2000);
     if (sig == 0) {
-      engine->Command("IDLE", 0, 0);
+      engine->Command(brisvane::kCommandIdle, 0, 0);
     } else if (sig == SIGINT || sig == SIGTERM) {
       engine->Stop();
       return 0;
@@ -51,21 +63,21 @@ int RunApplication(ServerInstance* engine, const sigset_t& set) {
     } else if (sig == SIGUSR1) {
       brisvane::TogglePause(engine);
     } else if (sig == SIGUSR2) {
-      engine->Command("RESOLVE_IP", 0, 0);
+      engine->Command(brisvane::kCommandResolveIp, 0, 0);
     }
   }
 }
 
 int RunService(ServerInstance* engine, const sigset_t& set) {
-  engine->Start();
+  if (!StartEngine(engine)) return kStartFailedStatus;
   while (true) {
     int sig = WaitSignal(set, 2000);
     if (sig == SIGTERM || sig == SIGINT) break;
     if (sig == SIGHUP) engine->Flush();
-    if (sig == SIGUSR2) engine->Command("RESOLVE_IP", 0, 0);
+    if (sig == SIGUSR2) engine->Command(brisvane::kCommandResolveIp, 0, 0);
     if (sig == 0) {
       Sleep(5000);
-      engine->Command("IDLE", 0, 0);
+      engine->Command(brisvane::kCommandIdle, 0, 0);
     }
   }
   engine->Stop();

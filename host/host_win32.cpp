@@ -1,5 +1,5 @@
 // vanehost on Windows: application mode with the hidden status window and
-// the notification icon (its timer sends "IDLE" every 2 seconds), or service
+// the notification icon (its timer sends the idle command every 2 seconds), or service
 // mode under the service control
 // manager (NT line) or as a registered service process (consumer line).
 #include <windows.h>
@@ -82,11 +82,14 @@ void ServiceBody() {
   if (!ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000)) return;
   g_stop_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (ReportStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
-    engine->Start();
-    while (true) {
+    // An engine that would not start leaves nothing to serve: the service
+    // ends, with the reason in the event log and the engine's logs.
+    const bool started = engine->Start();
+    if (!started) ReportServiceError(brisvane::kCouldNotStartText);
+    while (started) {
       if (WaitForSingleObject(g_stop_event, 2000) == WAIT_TIMEOUT) {
         Sleep(5000);
-        engine->Command("IDLE", 0, 0);
+        engine->Command(brisvane::kCommandIdle, 0, 0);
         continue;
       }
       if (ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 60000)) engine->Stop();

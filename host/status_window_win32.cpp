@@ -102,7 +102,7 @@ bool StatusWindow::Create(HINSTANCE instance) {
   }
   if (!hwnd_) return false;
   if (!engine_->Start()) {
-    platform::message_box("Could not start server", kHostCaption, platform::kMbIconError);
+    platform::message_box(kCouldNotStartText, kHostCaption, platform::kMbIconError);
     return false;
   }
   SetTimer(hwnd_, kStatusTimer, 2000, nullptr);
@@ -130,7 +130,7 @@ void StatusWindow::SetTip(const std::string& tip, DWORD operation) {
 
 void StatusWindow::UpdateStatus() {
   bool ok = false;
-  std::string clients = Query(engine_, "NUM_CLIENTS", &ok);
+  std::string clients = Query(engine_, kQueryNumClients, &ok);
   if (!ok) return;
   char text[160];
   if (clients == "0")
@@ -174,7 +174,7 @@ LRESULT StatusWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       OnCommand(LOWORD(wp));
       return 0;
     case WM_TIMER:
-      engine_->Command("IDLE", 0, 0);
+      engine_->Command(kCommandIdle, 0, 0);
       if (ring_->TakeChanged()) InvalidateRect(hwnd_, nullptr, FALSE);
       return 0;
     case kNotifyCallback:
@@ -224,9 +224,9 @@ void StatusWindow::Paint() {
     const char* label;
     const char* value;
     int y;
-  } lines[] = {{"Bytes Received: %s", "BYTES_RECEIVED", 10},
-               {"Bytes Sent: %s", "BYTES_SENT", 30},
-               {"Total Requests: %s", "NUM_REQUESTS", 50}};
+  } lines[] = {{"Bytes Received: %s", kQueryBytesReceived, 10},
+               {"Bytes Sent: %s", kQueryBytesSent, 30},
+               {"Total Requests: %s", kQueryNumRequests, 50}};
   for (const auto& line : lines) {
     char text[128];
     std::snprintf(text, sizeof text, line.label, Query(engine_, line.value).c_str());
@@ -267,7 +267,7 @@ void StatusWindow::OnCommand(int id) {
       UpdateStatus();
       break;
     case IDM_RESOLVE_IP:
-      engine_->Command("RESOLVE_IP", 0, 0);
+      engine_->Command(kCommandResolveIp, 0, 0);
       InvalidateRect(hwnd_, nullptr, TRUE);
       break;
     case IDM_ABOUT:
@@ -326,7 +326,7 @@ void StatusWindow::ResetConfiguration() {
 
 void StatusWindow::Import() {
   static constexpr char kCaption[] = "Import WebServer Configuration";
-  if (engine_->Command("IMPORT_WEBSITE", 0, 0))
+  if (engine_->Command(kCommandImportWebsite, 0, 0))
     platform::message_box("Import Successful", kCaption, platform::kMbOk);
   else
     platform::message_box("Fatal Error Importing Configuration", kCaption, platform::kMbIconError);
@@ -339,7 +339,7 @@ void StatusWindow::Masquerade() {
                       "WebServer unusable.  Do you want to continue?",
                       kCaption, MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON3);
   if (answer != IDYES) return;
-  if (engine_->Command("EXPORT_WEBSITE", 0, 0))
+  if (engine_->Command(kCommandExportWebsite, 0, 0))
     platform::message_box("Export (Masquerade) Successful.  You may now install WebServer extensions.", kCaption,
                           platform::kMbOk);
   else

@@ -27,7 +27,10 @@ stop_screen() {
 take_shot() {
   local out=$1 name x y w h
   [ -f "$out/shot.req" ] || return 0
-  read -r name x y w h <"$out/shot.req"
+  # Under `set -e` a failed read would end the script without a word; a
+  # request not fully there yet is read on a later pass.
+  read -r name x y w h <"$out/shot.req" || return 0
+  [ -n "$h" ] || return 0
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png" || echo "failed: $name" >&2
   rm -f "$out/shot.req"
 }

@@ -32,8 +32,15 @@ void Shot(HWND window, const std::string& name) {
   RECT r{};
   GetWindowRect(window, &r);
   std::string req = g_dir + "\\shot.req";
-  std::ofstream(req) << name << ' ' << r.left << ' ' << r.top << ' ' << r.right - r.left << ' '
-                     << r.bottom - r.top << '\n';
+  // Written aside and renamed into place: the script polls for the file
+  // and must never find it created but not yet written.
+  std::string part = req + ".part";
+  std::ofstream(part) << name << ' ' << r.left << ' ' << r.top << ' ' << r.right - r.left << ' '
+                      << r.bottom - r.top << '\n';
+  if (!MoveFileExA(part.c_str(), req.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    std::fprintf(stderr, "cannot ask for %s: error %lu\n", name.c_str(), GetLastError());
+    return;
+  }
   for (int i = 0; i < 400 && GetFileAttributesA(req.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
 }
 

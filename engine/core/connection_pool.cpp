@@ -10,34 +10,60 @@ namespace brisvane {
 ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, int acceptors, Engine* engine)
     : listener_(std::move(listener)), acceptors_(acceptors <= 0 ? 1 : acceptors), engine_(engine) {
   if (acceptors_ > 1024) acceptors_ = 16;
-  // A large backlog: bursts of new connections wait in the kernel rather
-  // than being refused while the acceptors are busy.
-  listener_->Listen(1024);
 }
 
 ConnectionPool::~ConnectionPool() { Stop(); }
 
-void ConnectionPool::Start() {
-  for (int i = 0; i < acceptors_; ++i)
+bool ConnectionPool::Start() {
+  // A large backlog: bursts of new connections wait in the kernel rather
+  // than being refused while the acceptors are busy.
+  if (!listener_->Listen(1024)) return false;
+  int started = 0;
+  for (int i = 0; i < acceptors_; ++i) {
     if (!StartWorker()) break;  // no more threads to be had: serve with what we have
+    ++started;
+  }
+  return started > 0;
 }
 
 bool ConnectionPool::StartWorker() {
-  threads_alive_.fetch_add(1);
+  JoinEnded();
+  std::lock_guard<std::mutex> lock(threads_mu_);
+  // Stop no longer waits for threads started after it began.
+  if (stopping_.load()) return false;
   try {
-    std::thread([this] { Worker(); }).detach();
+    // The new thread cannot end before it is entered here: ending takes
+    // the lock held now.
+    std::thread worker([this] { Worker(); });
+    const std::thread::id id = worker.get_id();
+    running_.emplace(id, std::move(worker));
     return true;
   } catch (...) {
-    threads_alive_.fetch_sub(1);
     return false;
   }
 }
 
-void ConnectionPool::Worker() {
-  if (!listener_->IsValid()) {
-    // No listener could be made: wait for Stop instead of spinning.
-    while (!stopping_.load()) platform::sleep_ms(100);
+void ConnectionPool::WorkerEnded() {
+  std::lock_guard<std::mutex> lock(threads_mu_);
+  auto self = running_.find(std::this_thread::get_id());
+  if (self != running_.end()) {
+    ended_.push_back(std::move(self->second));
+    running_.erase(self);
   }
+  if (running_.empty()) all_ended_.notify_all();
+}
+
+void ConnectionPool::JoinEnded() {
+  std::vector<std::thread> ended;
+  {
+    std::lock_guard<std::mutex> lock(threads_mu_);
+    ended.swap(ended_);
+  }
+  // Each has left the lock for good and is returning.
+  for (std::thread& t : ended) t.join();
+}
+
+void ConnectionPool::Worker() {
   // More waiters than this and a thread that finishes its connection ends.
   const int max_waiting = acceptors_ * 2;
   while (!stopping_.load()) {
@@ -58,7 +84,7 @@ void ConnectionPool::Worker() {
     Serve(std::move(accepted));
     if (accepting_.load() >= max_waiting) break;
   }
-  threads_alive_.fetch_sub(1);
+  WorkerEnded();
 }
 
 void ConnectionPool::Serve(std::unique_ptr<Socket> socket) {
@@ -95,7 +121,7 @@ void ConnectionPool::WakeAcceptors() {
 void ConnectionPool::Stop() {
   {
     std::lock_guard<std::mutex> lock(connections_mu_);
-    if (stopping_.exchange(true) && threads_alive_.load() == 0) return;
+    stopping_.store(true);
     // Shutting the listener down wakes the threads blocked in accept; the
     // handle stays open until every thread has left, so none can touch a
     // reused handle number.
@@ -103,7 +129,11 @@ void ConnectionPool::Stop() {
     for (platform::SocketHandle h : open_) platform::socket_shutdown(h, 2);
   }
   WakeAcceptors();
-  while (threads_alive_.load() != 0) platform::sleep_ms(10);
+  {
+    std::unique_lock<std::mutex> lock(threads_mu_);
+    all_ended_.wait(lock, [this] { return running_.empty(); });
+  }
+  JoinEnded();
   listener_->Close();
 }
 

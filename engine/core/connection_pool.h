@@ -4,9 +4,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "engine/core/socket.h"
 
@@ -16,12 +20,13 @@ class Engine;
 
 class ConnectionPool {
  public:
-  // Takes the listener and starts listening on it.
+  // Takes the listener.
   ConnectionPool(std::unique_ptr<Socket> listener, int acceptors, Engine* engine);
   ~ConnectionPool();
 
-  // Starts the acceptor threads.
-  void Start();
+  // Listens and starts the acceptor threads. False when the listener cannot
+  // listen (the socket layer has told the user) or no thread could be made.
+  bool Start();
   // Closes the listener, shuts down every open connection and returns when
   // every thread has ended.
   void Stop();
@@ -36,6 +41,10 @@ class ConnectionPool {
   // connection still has a thread of its own; surplus waiters end.
   void Worker();
   bool StartWorker();
+  // A worker that ends hands its own thread over to be joined.
+  void WorkerEnded();
+  // Joins the threads that have ended.
+  void JoinEnded();
   void Serve(std::unique_ptr<Socket> socket);
   void WakeAcceptors();
 
@@ -45,9 +54,15 @@ class ConnectionPool {
   std::atomic<uint32_t> active_{0};
   std::atomic<bool> stopping_{false};
   std::atomic<int> accepting_{0};
-  std::atomic<int> threads_alive_{0};
   std::mutex connections_mu_;
   std::set<platform::SocketHandle> open_;
+
+  // Every worker's thread, by id, until it ends; then in ended_ until a
+  // later start or Stop joins it. Stop waits for running_ to empty.
+  std::mutex threads_mu_;
+  std::condition_variable all_ended_;
+  std::map<std::thread::id, std::thread> running_;
+  std::vector<std::thread> ended_;
 };
 
 // The keep-alive loop of one connection.

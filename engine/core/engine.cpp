@@ -1,5 +1,6 @@
 #include "engine/core/engine.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,9 @@ Engine::Engine() : parts_(BuiltInParts()), handlers_(*parts_.handlers) {
   }
   platform::com_initialize();
   statistics_.SetStuckRunsSource(parts_.stuck_extension_runs);
+  // Here rather than when the library loads: the system's loader lock is
+  // held then, and starting the sockets library under it is advised against.
+  sockets_started_ = StartSockets();
   // Failures met on connection threads where no box can be shown.
   platform::set_notice_log_sink(this, [this](const std::string& text) { logs_.Error(text, nullptr); });
 }
@@ -31,6 +35,7 @@ Engine::~Engine() {
   platform::set_notice_log_sink(this, nullptr);
   flush_event_.reset();
   platform::com_uninitialize();
+  if (sockets_started_) StopSockets();
 }
 
 bool Engine::SetProfile(const char* profile) {
@@ -51,16 +56,26 @@ void Engine::PublishSnapshot(std::shared_ptr<const EngineSnapshot> next) {
   // still holding it keep it alive until they end.
 }
 
+bool Engine::FailStart() {
+  logs_.Close();
+  flush_event_.reset();
+  state_ = kStateStopped;
+  return false;
+}
+
 bool Engine::Start() {
   if (state_.load() != kStateStopped) return true;
   state_ = kStateStarting;
+  // The sockets library may have been missing when the engine was made;
+  // its box said so then.
+  if (!sockets_started_) sockets_started_ = StartSockets();
+  if (!sockets_started_) return FailStart();
   // Stop gave the event up; a restarted engine listens again.
   if (!flush_event_) flush_event_.reset(platform::event_create(kFlushEventName));
   auto next = std::make_shared<EngineSnapshot>();
   if (!LoadSettings(&next->settings, profile_)) {
     logs_.Error("Fatal error reading from registry, process may have insufficient access", nullptr);
-    state_ = kStateStopped;
-    return true;
+    return FailStart();
   }
   const ServerSettings& s = next->settings;
   logs_.Open(s);
@@ -81,19 +96,28 @@ bool Engine::Start() {
   for (const VirtualServerConfig& vs : next->settings.virtual_servers)
     next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
   PublishSnapshot(next);
-  if (s.dynamic_ip) ResolveDynamicIp();
+  if (s.dynamic_ip) {
+    std::lock_guard<std::mutex> lock(control_mu_);
+    ResolveDynamicIp();
+  }
 
   stop_ = false;
   available_ = true;
+  // A server that cannot listen serves nothing: the socket layer has told
+  // the user why, and the host learns it from the result.
   auto listener = std::make_unique<Socket>();
-  listener->CreateAndBind(true, static_cast<uint16_t>(s.port), 0);
+  if (!listener->CreateAndBind(true, static_cast<uint16_t>(s.port), 0)) return FailStart();
   platform::SockAddrV4 bound;
   bound_port_ = listener->LocalAddress(&bound) ? platform::host_to_net16(bound.port) : 0;
   pool_ = std::make_unique<ConnectionPool>(std::move(listener), 8, this);
-  pool_->Start();
+  if (!pool_->Start()) {
+    pool_.reset();
+    return FailStart();
+  }
 
   start_time_ = static_cast<uint32_t>(std::time(nullptr));
   state_ = kStateRunning;
+  StartHousekeeping();
   return true;
 }
 
@@ -102,18 +126,57 @@ bool Engine::Stop() {
   state_ = kStateStopping;
   stop_ = true;
   available_ = false;
-  platform::sleep_ms(500);
-  logs_.Close();
+  // Nothing may reopen the logs behind the close below.
+  StopHousekeeping();
+  // Connections still running write their access lines as they end, so the
+  // logs close only after the last of them.
   if (pool_) {
     pool_->Stop();
     pool_.reset();
   }
   if (parts_.end_extensions) parts_.end_extensions();
+  logs_.Flush();
+  logs_.Close();
   // Nothing is left to reload; closing also removes the event's file on
   // POSIX, where the system would otherwise keep it.
   flush_event_.reset();
   state_ = kStateStopped;
   return true;
+}
+
+void Engine::StartHousekeeping() {
+  const uint32_t interval = housekeeping_interval_ms_;
+  if (interval == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(housekeeping_mu_);
+    housekeeping_quit_ = false;
+  }
+  try {
+    housekeeper_ = std::thread([this, interval] {
+      std::unique_lock<std::mutex> lock(housekeeping_mu_);
+      while (!housekeeping_wake_.wait_for(lock, std::chrono::milliseconds(interval),
+                                          [this] { return housekeeping_quit_; })) {
+        lock.unlock();
+        {
+          std::lock_guard<std::mutex> control(control_mu_);
+          logs_.WriteBuffered();
+          Housekeeping();
+        }
+        lock.lock();
+      }
+    });
+  } catch (...) {
+    // No thread to be had: the host's "IDLE" still does the work.
+  }
+}
+
+void Engine::StopHousekeeping() {
+  {
+    std::lock_guard<std::mutex> lock(housekeeping_mu_);
+    housekeeping_quit_ = true;
+  }
+  housekeeping_wake_.notify_all();
+  if (housekeeper_.joinable()) housekeeper_.join();
 }
 
 bool Engine::Pause() {
@@ -131,6 +194,12 @@ bool Engine::Resume() {
 }
 
 bool Engine::Flush() {
+  std::lock_guard<std::mutex> lock(control_mu_);
+  FlushLocked();
+  return true;
+}
+
+void Engine::FlushLocked() {
   Pause();
   logs_.Trace("Flushing server configuration and unloading inactive ISAPI modules", nullptr);
   if (parts_.unload_idle_extensions) parts_.unload_idle_extensions();
@@ -146,7 +215,6 @@ bool Engine::Flush() {
   logs_.Open(next->settings);
   last_log_flush_ = platform::tick_count();
   Resume();
-  return true;
 }
 
 bool Engine::GetInfo(ServerInfo* info) {
@@ -162,15 +230,15 @@ bool Engine::GetInfo(ServerInfo* info) {
 bool Engine::QueryValue(char* buffer, int size) {
   if (!buffer) return false;
   uint32_t value = 0;
-  if (std::strcmp(buffer, "NUM_CLIENTS") == 0) {
+  if (std::strcmp(buffer, kQueryNumClients) == 0) {
     value = current_clients_.load();
-  } else if (std::strcmp(buffer, "NUM_REQUESTS") == 0) {
+  } else if (std::strcmp(buffer, kQueryNumRequests) == 0) {
     value = statistics_.requests();
-  } else if (std::strcmp(buffer, "BYTES_SENT") == 0) {
+  } else if (std::strcmp(buffer, kQueryBytesSent) == 0) {
     value = statistics_.bytes_sent();
-  } else if (std::strcmp(buffer, "BYTES_RECEIVED") == 0) {
+  } else if (std::strcmp(buffer, kQueryBytesReceived) == 0) {
     value = statistics_.bytes_received();
-  } else if (std::strcmp(buffer, "PORT") == 0) {
+  } else if (std::strcmp(buffer, kQueryPort) == 0) {
     auto snap = snapshot();
     value = snap ? snap->settings.port : ServerSettings().port;
   } else {
@@ -216,21 +284,25 @@ void Engine::Housekeeping() {
     logs_.Flush();
   }
   if (flush_event_ && platform::event_is_set(flush_event_.get())) {
-    Flush();
+    FlushLocked();
     platform::event_reset(flush_event_.get());
   }
 }
 
 bool Engine::Command(const char* name, int32_t, int32_t) {
   if (!name) return false;
-  if (std::strcmp(name, "RESOLVE_IP") == 0) return ResolveDynamicIp();
-  if (std::strcmp(name, "IMPORT_WEBSITE") == 0) return false;  // the import always fails
-  if (std::strcmp(name, "EXPORT_WEBSITE") == 0) {
+  if (std::strcmp(name, kCommandResolveIp) == 0) {
+    std::lock_guard<std::mutex> lock(control_mu_);
+    return ResolveDynamicIp();
+  }
+  if (std::strcmp(name, kCommandImportWebsite) == 0) return false;  // the import always fails
+  if (std::strcmp(name, kCommandExportWebsite) == 0) {
     if (auto snap = snapshot()) return ExportForeignConfiguration(snap->settings);
     ServerSettings loaded;  // not started: export what the profile holds
     return LoadSettings(&loaded, profile_) && ExportForeignConfiguration(loaded);
   }
-  if (std::strcmp(name, "IDLE") == 0) {
+  if (std::strcmp(name, kCommandIdle) == 0) {
+    std::lock_guard<std::mutex> lock(control_mu_);
     logs_.WriteBuffered();  // access lines reach the file within one idle period
     Housekeeping();
     return true;

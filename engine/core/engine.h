@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "base/product.h"
 #include "engine/core/document_cache.h"
@@ -50,11 +52,26 @@ class Engine final : public ServerInstance {
   // The port the listener really bound (differs from the setting for 0).
   uint16_t bound_port() const { return bound_port_; }
 
+  // How often the engine runs its housekeeping on its own while started
+  // (default kHousekeepingIntervalMs); 0 leaves it to "IDLE" alone (tests
+  // of the idle command use it). Takes effect at the next Start.
+  void SetHousekeepingInterval(uint32_t ms) { housekeeping_interval_ms_ = ms; }
+  static constexpr uint32_t kHousekeepingIntervalMs = 2000;
+
  private:
+  // Each needs control_mu_ held.
   void Housekeeping();
+  void FlushLocked();
   // Learns the public address and lets the virtual servers that follow it
   // take it; records the time of the attempt. False when none was found.
   bool ResolveDynamicIp();
+
+  // The housekeeping thread: runs Housekeeping every interval until
+  // StopHousekeeping, which returns once the thread has ended.
+  void StartHousekeeping();
+  void StopHousekeeping();
+  // Start's way out when the server cannot run: the logs keep the reason.
+  bool FailStart();
 
   const EngineParts& parts_;
   const HandlerTable& handlers_;
@@ -72,6 +89,17 @@ class Engine final : public ServerInstance {
   uint32_t last_log_flush_ = 0;
   uint32_t last_resolve_ = 0;
   uint16_t bound_port_ = 0;
+  bool sockets_started_ = false;
+
+  // Flush, the housekeeping and the dynamic-address refresh reload the
+  // configuration and reopen the logs; the control thread and the
+  // housekeeping thread both run them, one at a time.
+  std::mutex control_mu_;
+  uint32_t housekeeping_interval_ms_ = kHousekeepingIntervalMs;
+  std::mutex housekeeping_mu_;
+  std::condition_variable housekeeping_wake_;
+  bool housekeeping_quit_ = false;
+  std::thread housekeeper_;
 
   // Read by every request, replaced by Start and Flush.
   mutable std::mutex snapshot_mu_;

@@ -21,7 +21,6 @@ enum StageResult : int {
   kStageStop = 0,     // a response (usually an error) is ready; skip the rest
   kStageDone = 1,     // a response is ready to be finished
   kStageDecline = 2,  // not this stage's request
-  kStageRestart = 3,  // the request changed: map it again
 };
 
 // What a stage may use besides its request.

@@ -59,8 +59,9 @@ void LogFile::SetWriteDelay(uint32_t ms) {
 bool LogFile::Open(const std::string& path) {
   Close();
   std::lock_guard<std::mutex> lock(mu_);
-  path_ = path.substr(0, 259);
-  file_.reset(platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
+  // The whole name, never a part of it: the system refuses one it cannot
+  // hold, where a shortened one would open some other file.
+  file_.reset(platform::file_open(path, platform::kGenericWrite, platform::kShareRead,
                                   platform::kOpenAlways, 0));
   if (!file_) return false;
   platform::file_seek_end(file_.get());

@@ -54,7 +54,6 @@ class LogFile {
   std::mutex mu_;
   std::condition_variable wake_;
   platform::ScopedFile file_;
-  std::string path_;
   const bool buffered_;
   std::string pending_;
   uint32_t delay_ms_ = 20;

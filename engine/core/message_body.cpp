@@ -10,8 +10,6 @@
 namespace brisvane {
 namespace {
 
-constexpr size_t kMaxPath = 259;
-
 // Where temporary files go when the system's directory is unusable.
 std::string FallbackTempDirectory() {
   return platform::executable_directory() + platform::kPathSeparator;
@@ -94,14 +92,14 @@ bool MessageBody::MakeTemporary(bool reset_first) {
 void MessageBody::UseExistingFile(const std::string& path, bool reset_first) {
   if (reset_first) Reset();
   kind_ = kExistingFile;
-  path_ = path.substr(0, kMaxPath);
+  path_ = path;
 }
 
 void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHandle handle,
                                       const platform::FileInfo& info) {
   Reset();
   kind_ = kExistingFile;
-  path_ = path.substr(0, kMaxPath);
+  path_ = path;
   reader_.reset(handle);
   info_ = info;
   info_known_ = info_ok_ = true;
@@ -112,7 +110,7 @@ void MessageBody::UseKeptExistingFile(const std::string& path,
                                       const platform::FileInfo& info) {
   Reset();
   kind_ = kExistingFile;
-  path_ = path.substr(0, kMaxPath);
+  path_ = path;
   kept_ = std::move(content);
   info_ = info;
   info_known_ = info_ok_ = true;
@@ -160,7 +158,7 @@ platform::FileHandle MessageBody::OpenFile() const {
 void MessageBody::UseTemporaryFile(const std::string& path, bool reset_first) {
   if (reset_first) Reset();
   kind_ = kTemporaryFile;
-  path_ = path.substr(0, kMaxPath);
+  path_ = path;
 }
 
 void MessageBody::CopyMemory(const void* data, size_t length, bool reset_first) {

@@ -48,26 +48,13 @@ StageResult RunHandler(RequestServices& services, RequestContext& ctx) {
 
 // From mapping to the finished response, for the virtual server chosen.
 void Dispatch(RequestServices& services, RequestContext& ctx) {
-  // Restarts are bounded so that a misbehaving stage cannot spin forever.
-  for (int round = 0; round < 16; ++round) {
-    ResolvePath(*ctx.virtual_server, ctx);
-    ctx.auth.Reset();
-    StageResult r = ParseAuthorizationHeader(services.logs, ctx);
-    if (r == kStageStop) return;
-    if (r == kStageRestart) continue;
-    r = AuthorizeBySecurityType(services.logs, ctx);
-    if (r == kStageStop) return;
-    if (r == kStageRestart) continue;
-    r = SelectHandler(services, ctx);
-    if (r == kStageStop) return;
-    if (r == kStageRestart) continue;
-    r = RunHandler(services, ctx);
-    if (r == kStageStop) return;
-    if (r == kStageRestart) continue;
-    FinishResponse(services, ctx);
-    return;
-  }
-  RespondError(ctx, 500);
+  ResolvePath(*ctx.virtual_server, ctx);
+  ctx.auth.Reset();
+  if (ParseAuthorizationHeader(services.logs, ctx) == kStageStop) return;
+  if (AuthorizeBySecurityType(services.logs, ctx) == kStageStop) return;
+  if (SelectHandler(services, ctx) == kStageStop) return;
+  if (RunHandler(services, ctx) == kStageStop) return;
+  FinishResponse(services, ctx);
 }
 
 bool ChooseVirtualServer(RequestContext& ctx) {

@@ -42,6 +42,20 @@ class ServerInstance {
   virtual bool Command(const char* name, int32_t a, int32_t b) = 0;       // slot 10
 };
 
+// The value names QueryValue knows (exact, case-sensitive); each answers
+// with a decimal number.
+inline constexpr char kQueryNumClients[] = "NUM_CLIENTS";
+inline constexpr char kQueryNumRequests[] = "NUM_REQUESTS";
+inline constexpr char kQueryBytesSent[] = "BYTES_SENT";
+inline constexpr char kQueryBytesReceived[] = "BYTES_RECEIVED";
+inline constexpr char kQueryPort[] = "PORT";
+
+// The command names Command knows (exact, case-sensitive).
+inline constexpr char kCommandResolveIp[] = "RESOLVE_IP";
+inline constexpr char kCommandImportWebsite[] = "IMPORT_WEBSITE";
+inline constexpr char kCommandExportWebsite[] = "EXPORT_WEBSITE";
+inline constexpr char kCommandIdle[] = "IDLE";
+
 // The export: stores a new instance through `out` and returns non-zero, or
 // stores null and returns zero.
 using CreateServerInstanceFunction = int (*)(ServerInstance** out);

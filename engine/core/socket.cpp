@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
+#include "platform/error.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
 
@@ -82,20 +84,6 @@ int64_t Socket::Send(const void* data, size_t len) {
   return static_cast<int64_t>(done);
 }
 
-int64_t Socket::ReceiveFrom(platform::SockAddrV4* from, void* buf, size_t len) {
-  if (!IsValid()) return -1;
-  int64_t n = platform::socket_recv_from(handle_, from, buf, len);
-  if (n < 0) Fail();
-  return n;
-}
-
-int64_t Socket::SendTo(const platform::SockAddrV4& to, const void* data, size_t len) {
-  if (!IsValid()) return -1;
-  int64_t n = platform::socket_send_to(handle_, to, data, len);
-  if (n < 0) Fail();
-  return n;
-}
-
 bool Socket::CreateAndBind(bool stream, uint16_t port, uint32_t addr) {
   if (IsValid()) Close();
   handle_ = platform::socket_create(stream);
@@ -137,19 +125,9 @@ bool Socket::SetBlocking(bool blocking) {
   return platform::socket_set_blocking(handle_, blocking) || Fail();
 }
 
-bool Socket::SetBroadcast(bool on) {
-  if (!IsValid()) return false;
-  return platform::socket_set_option(handle_, platform::SocketOption::kBroadcast, on) || Fail();
-}
-
 bool Socket::SetReuseAddress(bool on) {
   if (!IsValid()) return false;
   return platform::socket_set_option(handle_, platform::SocketOption::kReuseAddress, on) || Fail();
-}
-
-bool Socket::SetKeepAlive(bool on) {
-  if (!IsValid()) return false;
-  return platform::socket_set_option(handle_, platform::SocketOption::kKeepAlive, on) || Fail();
 }
 
 bool Socket::SetNoDelay(bool on) {
@@ -241,13 +219,6 @@ bool Socket::WaitReadable(uint32_t ms) {
   return r > 0;
 }
 
-bool Socket::WaitWritable(uint32_t ms) {
-  if (!IsValid()) return false;
-  int r = platform::socket_wait(handle_, true, ms);
-  if (r < 0) Fail();
-  return r > 0;
-}
-
 bool Socket::LocalAddress(platform::SockAddrV4* addr) {
   if (!IsValid()) return false;
   if (!have_local_) {
@@ -312,41 +283,12 @@ bool Socket::ReadLine(std::string* line, size_t capacity) {
   }
 }
 
-int64_t Socket::SendWithTimeout(const void* data, size_t len, uint32_t ms) {
-  if (!IsValid()) return -1;
-  SetBlocking(false);
-  const char* p = static_cast<const char*>(data);
-  size_t sent = 0;
-  uint32_t start = platform::tick_count();
-  while (platform::tick_count() - start < ms) {
-    int64_t n = platform::socket_send(handle_, p + sent, len - sent);
-    if (n < 0) {
-      last_error_ = platform::socket_last_error();
-      if (last_error_ != platform::err::kWsaWouldBlock) return -1;
-      platform::sleep_ms(0);
-      WaitWritable(ms);
-      continue;
-    }
-    start = platform::tick_count();
-    sent += static_cast<size_t>(n);
-    if (sent >= len) return static_cast<int64_t>(sent);
-  }
-  last_error_ = platform::err::kWsaTimedOut;
-  return -1;
-}
-
 bool Socket::SendFile(platform::FileHandle file, uint64_t offset, uint64_t length) {
   if (!IsValid()) return false;
   uint64_t sent = platform::socket_send_file(handle_, file, offset, length);
   if (sent == length) return true;
   last_error_ = platform::socket_last_error();
   return false;
-}
-
-bool Socket::ConnectByName(const std::string& host, uint16_t port) {
-  platform::SockAddrV4 addr;
-  if (!Resolve(host, port, true, &addr)) return false;
-  return Connect(addr);
 }
 
 bool Socket::Resolve(const std::string& host, uint16_t port, bool names_allowed,
@@ -359,9 +301,16 @@ bool Socket::Resolve(const std::string& host, uint16_t port, bool names_allowed,
 
 bool StartSockets() {
   platform::os_error error = 0;
-  if (platform::sockets_startup(&SocketsInfoStore(), &error)) return true;
-  ShowFatalSocketError("Unable to initialized Winsock API", error);
-  return false;
+  platform::SocketsInfo info;
+  if (!platform::sockets_startup(&info, &error)) {
+    ShowFatalSocketError("Unable to initialized Winsock API", error);
+    return false;
+  }
+  // Every start-up reports the same; the first is kept, and later readers
+  // never see it change.
+  static std::once_flag kept;
+  std::call_once(kept, [&info] { SocketsInfoStore() = info; });
+  return true;
 }
 
 void StopSockets() { platform::sockets_cleanup(); }
@@ -371,7 +320,8 @@ const platform::SocketsInfo& SocketsInfo() { return SocketsInfoStore(); }
 void ShowFatalSocketError(const char* message, platform::os_error code) {
   if (code == 0) code = platform::socket_last_error();
   char text[256];
-  std::snprintf(text, sizeof text, "Windows Socket error %d: %s", static_cast<int>(code), message);
+  std::snprintf(text, sizeof text, "Windows Socket error %d: %s - %s", static_cast<int>(code), message,
+                platform::error_message(code).c_str());
   platform::message_beep();
   platform::notify_failure(text, "Fatal Error", platform::kMbOk);
 }

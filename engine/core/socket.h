@@ -17,21 +17,19 @@ class Socket {
  public:
   Socket() = default;
   explicit Socket(platform::SocketHandle accepted) : handle_(accepted) {}
-  virtual ~Socket();
+  ~Socket();
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
 
-  virtual bool Connect(const platform::SockAddrV4& addr);
+  bool Connect(const platform::SockAddrV4& addr);
   // A new heap-allocated socket owning the accepted handle, or nullptr.
-  virtual Socket* Accept();
+  Socket* Accept();
   // Closes the handle; it is invalid afterwards even when closing fails.
-  virtual bool Close();
+  bool Close();
   // Bytes received (0 when the peer closed), or -1. Buffered bytes first.
-  virtual int64_t Receive(void* buf, size_t len);
+  int64_t Receive(void* buf, size_t len);
   // Sends everything or fails: bytes sent, or -1.
-  virtual int64_t Send(const void* data, size_t len);
-  virtual int64_t ReceiveFrom(platform::SockAddrV4* from, void* buf, size_t len);
-  virtual int64_t SendTo(const platform::SockAddrV4& to, const void* data, size_t len);
+  int64_t Send(const void* data, size_t len);
 
   // Creates a socket of the kind and binds it to `port` (host order) and
   // `addr` (network order, 0 for any). Failures show the fatal box.
@@ -40,9 +38,7 @@ class Socket {
   bool CreateStream();
   bool Listen(int backlog);
   bool SetBlocking(bool blocking);
-  bool SetBroadcast(bool on);
   bool SetReuseAddress(bool on);
-  bool SetKeepAlive(bool on);
   bool SetNoDelay(bool on);
   bool SetLinger(bool on, uint16_t seconds);
   bool SetReceiveTimeout(uint32_t ms);
@@ -64,7 +60,6 @@ class Socket {
   // hold a thread by trickling a request byte by byte.
   void StartReadClock();
   void StopReadClock() { clock_on_ = false; }
-  bool WaitWritable(uint32_t ms);
   bool LocalAddress(platform::SockAddrV4* addr);
   bool PeerAddress(platform::SockAddrV4* addr);
 
@@ -74,13 +69,9 @@ class Socket {
   // closes, an error occurs or the receive time-out passes mid-line.
   bool ReadLine(std::string* line, size_t capacity);
 
-  // Sends with an overall time-out in milliseconds; -1 on failure (10060
-  // when the time passed without progress).
-  int64_t SendWithTimeout(const void* data, size_t len, uint32_t ms);
   // Sends `length` bytes of an open file from `offset`; true when all went.
   bool SendFile(platform::FileHandle file, uint64_t offset, uint64_t length);
 
-  bool ConnectByName(const std::string& host, uint16_t port);
   // Fills `addr` from a dotted address or, when allowed, a host name.
   static bool Resolve(const std::string& host, uint16_t port, bool names_allowed,
                       platform::SockAddrV4* addr);
@@ -88,8 +79,6 @@ class Socket {
   bool IsValid() const { return handle_ != platform::kInvalidSocket; }
   platform::SocketHandle handle() const { return handle_; }
   platform::os_error last_error() const { return last_error_; }
-  // Bytes already received but not yet consumed.
-  size_t buffered() const { return in_end_ - in_begin_; }
 
  private:
   bool Fail();  // records the thread's socket error; returns false
@@ -120,14 +109,17 @@ class Socket {
   size_t in_end_ = 0;
 };
 
-// Library-wide start-up of the sockets library; the description and
-// versions are kept for the start-up trace line.
+// Start-up of the sockets library, once for each StopSockets to come (the
+// system counts them); the description and versions are kept for the
+// start-up trace line. A failure shows the fatal box.
 bool StartSockets();
 void StopSockets();
 const platform::SocketsInfo& SocketsInfo();
 
-// "Windows Socket error %d: <message>" in a "Fatal Error" box, with a beep.
-// A zero code takes the thread's last socket error.
+// "Windows Socket error %d: <message> - <the system's text for the code>"
+// in a "Fatal Error" box, with a beep; without a desktop it goes to the
+// error log and the console. A zero code takes the thread's last socket
+// error.
 void ShowFatalSocketError(const char* message, platform::os_error code);
 
 }  // namespace brisvane

@@ -56,9 +56,13 @@ int main(int argc, char** argv) {
   Sleep(500);
   RECT r{};
   GetWindowRect(window, &r);
-  if (FILE* f = std::fopen(request.c_str(), "w")) {
+  // Written aside and renamed into place: the script polls for the file
+  // and must never find it created but not yet written.
+  const std::string part = request + ".part";
+  if (FILE* f = std::fopen(part.c_str(), "w")) {
     std::fprintf(f, "status %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     std::fclose(f);
+    MoveFileExA(part.c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
   for (int i = 0; i < 300 && Exists(request); ++i) Sleep(100);
   PostMessageA(window, WM_COMMAND, IDM_SHUTDOWN, 0);

@@ -29,12 +29,13 @@ AccessEntry Entry(const std::string& path, const std::string& realm, std::vector
   return e;
 }
 
-// A directory whose name the file system may refuse (Windows refuses
-// control bytes and "?"); false when it could not be made.
+#ifndef _WIN32
+// A directory whose name Windows would refuse (control bytes, "?").
 bool MakeDirectory(const std::string& path) {
   std::error_code ec;
   return std::filesystem::create_directory(path, ec) && !ec;
 }
+#endif
 
 class RedirectionTest : public TestServer {
  protected:
@@ -56,27 +57,28 @@ TEST_F(RedirectionTest, LocationCarriesNoClientHeaderOrControlByte) {
   WriteFile("link.url", "; saved by a browser\r\n[InternetShortcut]\r\nURL=http://target.example/a b\x01\xe9?q=1&r=2\r\n");
   WriteFile("bare.url", "[InternetShortcut]\rURL=http://target.example/x\rSet-Cookie: a=b\r\n");
   WriteFile("elsewhere.url", "[Other]\r\nURL=http://nowhere.example/\r\n[InternetShortcut]\r\nIconIndex=0\r\n");
-  bool control_dir = MakeDirectory(DocPath("d\x01"));
-  bool question_dir = MakeDirectory(DocPath("a?b"));
+#ifndef _WIN32
+  // Names Windows does not allow; elsewhere they are ordinary folders.
+  ASSERT_TRUE(MakeDirectory(DocPath("d\x01")));
+  ASSERT_TRUE(MakeDirectory(DocPath("a?b")));
+#endif
   StartServer();
 
-  std::string at = LocationOf("/old/%0d%0aSet-Cookie:%20a=b");
-  if (!at.empty()) {
-    EXPECT_EQ(at, "http://elsewhere.example/new/%0d%0aSet-Cookie:%20a=b");
-  }
+  // A line break in the path is refused outright, so no header can be
+  // made of it.
+  Response crlf = Get("GET /old/%0d%0aSet-Cookie:%20a=b HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(crlf.code, 400);
+  EXPECT_FALSE(crlf.HasHeader("Set-Cookie"));
+  EXPECT_FALSE(crlf.HasHeader("Location"));
   // The client's query keeps its "?" and "&"; the path's 8-bit byte does not pass raw.
   EXPECT_EQ(LocationOf("/old/%e9?x=1&y=2"), "http://elsewhere.example/new/%e9?x=1&y=2");
-  if (control_dir) {
-    at = LocationOf("/d%01");
-    if (!at.empty()) {
-      EXPECT_EQ(at, Here() + "/d%01/");
-    }
-  }
+#ifndef _WIN32
+  // Any other control byte stays escaped in the Location.
+  EXPECT_EQ(LocationOf("/d%01"), Here() + "/d%01/");
   // A "?" that came from %3F is part of the directory's name.
-  if (question_dir) {
-    EXPECT_EQ(LocationOf("/a%3Fb"), Here() + "/a%3fb/");
-    EXPECT_EQ(LocationOf("/a%3Fb?x=1"), Here() + "/a%3fb/?x=1");
-  }
+  EXPECT_EQ(LocationOf("/a%3Fb"), Here() + "/a%3fb/");
+  EXPECT_EQ(LocationOf("/a%3Fb?x=1"), Here() + "/a%3fb/?x=1");
+#endif
 
   // An Internet Shortcut sends the client to its URL, never to the file.
   EXPECT_EQ(LocationOf("/link.url"), "http://target.example/a%20b%01%e9?q=1&r=2");

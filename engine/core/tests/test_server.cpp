@@ -138,6 +138,7 @@ void TestServer::StartServer() {
   ASSERT_TRUE(SaveSettings(settings_, profile_));
   engine_ = std::make_unique<Engine>();
   engine_->SetProfile(profile_.c_str());
+  engine_->SetHousekeepingInterval(housekeeping_ms_);
   engine_->SetLogHook(Hook, 30, 0);
   ASSERT_TRUE(engine_->Start());
   ASSERT_EQ(engine_->state(), kStateRunning);
@@ -154,6 +155,7 @@ void TestServer::RestartWith(const std::function<void(ServerSettings&)>& change)
   ASSERT_TRUE(SaveSettings(settings_, profile_));
   engine_ = std::make_unique<Engine>();
   engine_->SetProfile(profile_.c_str());
+  engine_->SetHousekeepingInterval(housekeeping_ms_);
   engine_->SetLogHook(Hook, 30, 0);
   engine_->Start();
   port_ = engine_->bound_port();

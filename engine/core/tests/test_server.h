@@ -58,6 +58,10 @@ class TestServer : public platform::testing::RegistryTest {
 
   // Saves the settings under the test's profile and starts the engine.
   void StartServer();
+  // The engine's own housekeeping period for the engines started from now
+  // on; 0 (the default here) leaves housekeeping to "IDLE", so that a test
+  // decides when it runs.
+  void SetHousekeepingInterval(uint32_t ms) { housekeeping_ms_ = ms; }
   void RestartWith(const std::function<void(ServerSettings&)>& change);
 
   std::filesystem::path root() const { return root_; }
@@ -80,6 +84,7 @@ class TestServer : public platform::testing::RegistryTest {
   ServerSettings settings_;
   std::unique_ptr<Engine> engine_;
   uint16_t port_ = 0;
+  uint32_t housekeeping_ms_ = 0;
 };
 
 // A port that was free a moment ago.
