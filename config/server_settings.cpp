@@ -302,6 +302,10 @@ void ApplyVirtualServerDefaults(VirtualServerConfig* vs, const std::string& inst
 }
 
 bool LoadSettings(ServerSettings* target, const std::string& profile, SettingsFlavor flavor) {
+  platform::RegStoreHold hold;
+  if (platform::reg_hold_store(platform::RegHoldMode::kShared, kRegistryWaitMs, &hold) !=
+      platform::err::kSuccess)
+    return false;
   RegistryKey root(platform::kHkeyLocalMachine, ProfileKeyPath(profile), true);
   if (!root.IsOpen()) return false;
   const ServerSettings def(target->install_directory, flavor);
@@ -333,6 +337,10 @@ bool LoadVirtualServer(VirtualServerConfig* target, RegistryKey& key,
 
 bool SaveSettings(const ServerSettings& settings, const std::string& profile,
                   SettingsFlavor flavor) {
+  platform::RegStoreHold hold;
+  if (platform::reg_hold_store(platform::RegHoldMode::kExclusive, kRegistryWaitMs, &hold) !=
+      platform::err::kSuccess)
+    return false;
   RegistryKey root_key(platform::kHkeyLocalMachine, ProfileKeyPath(profile), true);
   if (!root_key.IsOpen()) return false;
   WriteSet written;
@@ -363,6 +371,10 @@ bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key, Settings
 }
 
 bool ClearProfile(const std::string& profile) {
+  platform::RegStoreHold hold;
+  if (platform::reg_hold_store(platform::RegHoldMode::kExclusive, kRegistryWaitMs, &hold) !=
+      platform::err::kSuccess)
+    return false;
   RegistryKey root(platform::kHkeyLocalMachine, ProfileKeyPath(profile), true);
   if (!root.IsOpen()) return false;
   root.DeleteTree();
