@@ -14,6 +14,11 @@ constexpr char kUsersKey[] = "Users";
 constexpr char kGroupsKey[] = "Groups";
 constexpr char kAllowKey[] = "Allow";
 constexpr char kDenyKey[] = "Deny";
+constexpr char kDescriptionValue[] = "Description";
+constexpr char kRealmValue[] = "Realm";
+constexpr char kDisableAutoIndexValue[] = "DisableAutoIndex";
+constexpr char kUserOrClassValue[] = "User_Or_Class";
+constexpr char kAllowFirstValue[] = "AllowFirst";
 
 // Value names in enumeration order. The data is not read, so a member or
 // pattern whose (ignored) data is long is still listed.
@@ -81,7 +86,7 @@ bool LoadRealm(Realm* realm, const RegistryKey& key) {
   realm->users.clear();
   realm->groups.clear();
   realm->description.clear();
-  key.QueryString("Description", &realm->description);
+  key.QueryString(kDescriptionValue, &realm->description);
 
   uint32_t count = users.ValueCount();
   for (uint32_t i = 0; i < count; ++i) {
@@ -103,7 +108,7 @@ bool LoadRealm(Realm* realm, const RegistryKey& key) {
 bool SaveRealm(const Realm& realm, SaveKey& key) {
   SaveKey users(key, kUsersKey);
   SaveKey groups(key, kGroupsKey);
-  key.SetString("Description", realm.description);
+  key.SetString(kDescriptionValue, realm.description);
   std::vector<std::pair<std::string, std::string>> rows;
   for (const RealmUser& user : realm.users) rows.emplace_back(user.name, user.password);
   users.SetOrderedStrings(rows);
@@ -119,10 +124,10 @@ bool LoadAccessEntry(AccessEntry* entry, const RegistryKey& key) {
   entry->allow.clear();
   entry->deny.clear();
   entry->realm.clear();
-  key.QueryString("Realm", &entry->realm);
-  entry->auto_index_disabled = ReadFlag(key, "DisableAutoIndex");
-  entry->user_or_class = ReadFlag(key, "User_Or_Class");
-  entry->allow_first = ReadFlag(key, "AllowFirst");
+  key.QueryString(kRealmValue, &entry->realm);
+  entry->auto_index_disabled = ReadFlag(key, kDisableAutoIndexValue);
+  entry->user_or_class = ReadFlag(key, kUserOrClassValue);
+  entry->allow_first = ReadFlag(key, kAllowFirstValue);
   {
     RegistryKey users(key, kUsersKey, true);
     AppendPrincipals(users, PrincipalKind::kUser, &entry->principals);
@@ -141,10 +146,10 @@ bool LoadAccessEntry(AccessEntry* entry, const RegistryKey& key) {
 }
 
 bool SaveAccessEntry(const AccessEntry& entry, SaveKey& key) {
-  key.SetString("Realm", entry.realm);
-  key.SetFlag("DisableAutoIndex", entry.auto_index_disabled);
-  key.SetFlag("User_Or_Class", entry.user_or_class);
-  key.SetFlag("AllowFirst", entry.allow_first);
+  key.SetString(kRealmValue, entry.realm);
+  key.SetFlag(kDisableAutoIndexValue, entry.auto_index_disabled);
+  key.SetFlag(kUserOrClassValue, entry.user_or_class);
+  key.SetFlag(kAllowFirstValue, entry.allow_first);
   {
     SaveKey users(key, kUsersKey);
     SaveKey groups(key, kGroupsKey);
@@ -154,6 +159,19 @@ bool SaveAccessEntry(const AccessEntry& entry, SaveKey& key) {
   WritePatterns(key, kAllowKey, entry.allow);
   WritePatterns(key, kDenyKey, entry.deny);
   return key.set().ok();
+}
+
+std::vector<OwnedKey> RealmOwnedKeys() {
+  return {OwnedKey::Values("", {kDescriptionValue}), OwnedKey::AllValues(kUsersKey),
+          OwnedKey::AllSubkeys(kGroupsKey), OwnedKey::AllValues(std::string(kGroupsKey) + "\\*")};
+}
+
+std::vector<OwnedKey> AccessEntryOwnedKeys() {
+  std::vector<OwnedKey> keys = {OwnedKey::Values(
+      "", {kRealmValue, kDisableAutoIndexValue, kUserOrClassValue, kAllowFirstValue})};
+  for (const char* list : {kUsersKey, kGroupsKey, kAllowKey, kDenyKey})
+    keys.push_back(OwnedKey::AllValues(list));
+  return keys;
 }
 
 std::vector<Realm> LoadRealms(const RegistryKey& parent) {

@@ -16,6 +16,7 @@ namespace brisvane {
 
 class RegistryKey;
 class SaveKey;
+struct OwnedKey;
 
 // One MethodBit per allowed request method.
 using RightsMask = uint32_t;
@@ -86,6 +87,11 @@ bool LoadRealm(Realm* realm, const RegistryKey& key);
 bool SaveRealm(const Realm& realm, SaveKey& key);
 bool LoadAccessEntry(AccessEntry* entry, const RegistryKey& key);
 bool SaveAccessEntry(const AccessEntry& entry, SaveKey& key);
+
+// What the save of one realm, or of one access entry, owns below its key
+// (see OwnedKey).
+std::vector<OwnedKey> RealmOwnedKeys();
+std::vector<OwnedKey> AccessEntryOwnedKeys();
 
 // One record per subkey of `parent` (the "Authentication" or "Access" key),
 // in enumeration order.

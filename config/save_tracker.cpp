@@ -17,6 +17,18 @@ std::string ValueId(const std::string& key_path, const std::string& name) {
   return ToLower(key_path) + '\n' + ToLower(name);
 }
 
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
 std::vector<std::string> SubKeyNames(const RegistryKey& key) {
   std::vector<std::string> names;
   uint32_t count = key.SubKeyCount();
@@ -37,28 +49,75 @@ std::vector<std::string> ValueNames(const RegistryKey& key) {
   return names;
 }
 
-bool RemoveBelow(const WriteSet& set, RegistryKey& key, const std::string& path,
-                 bool keep_values) {
+// The entry of `owned` for the key at `path`, or null.
+const OwnedKey* OwnerOf(const std::vector<OwnedKey>& owned, const std::string& path) {
+  std::vector<std::string> parts = SplitPath(path);
+  for (const OwnedKey& o : owned) {
+    std::vector<std::string> pattern = SplitPath(o.path);
+    if (pattern.size() != parts.size()) continue;
+    bool match = true;
+    for (size_t i = 0; i < parts.size() && match; ++i)
+      match = pattern[i] == "*" || EqualsIgnoreCase(pattern[i], parts[i]);
+    if (match) return &o;
+  }
+  return nullptr;
+}
+
+bool OwnsValue(const OwnedKey* o, const std::string& name) {
+  if (!o) return false;
+  if (o->all_values) return true;
+  for (const std::string& v : o->values)
+    if (EqualsIgnoreCase(v, name)) return true;
+  return false;
+}
+
+bool RemoveBelow(const WriteSet& set, const std::vector<OwnedKey>& owned, RegistryKey& key,
+                 const std::string& path) {
+  const OwnedKey* here = OwnerOf(owned, path);
   bool ok = true;
   for (const std::string& name : SubKeyNames(key)) {
     const std::string sub = Join(path, name);
-    RegistryKey child(key, name, false);
     if (set.HasKey(sub)) {
-      ok = RemoveBelow(set, child, sub, false) && ok;
+      RegistryKey child(key, name, false);
+      ok = RemoveBelow(set, owned, child, sub) && ok;
       continue;
     }
-    child.DeleteTree();
+    if (!here || !here->all_subkeys) continue;  // not the save's: left whole
+    {
+      RegistryKey child(key, name, false);
+      child.DeleteTree();
+    }
     ok = key.DeleteSubKey(name.c_str()) && ok;
   }
-  if (keep_values) return ok;
   for (const std::string& name : ValueNames(key)) {
-    if (set.HasValue(path, name)) continue;
+    if (set.HasValue(path, name) || !OwnsValue(here, name)) continue;
     ok = key.DeleteValue(name.c_str()) && ok;
   }
   return ok;
 }
 
 }  // namespace
+
+OwnedKey OwnedKey::Values(std::string path, std::vector<std::string> names) {
+  OwnedKey key;
+  key.path = std::move(path);
+  key.values = std::move(names);
+  return key;
+}
+
+OwnedKey OwnedKey::AllValues(std::string path) {
+  OwnedKey key;
+  key.path = std::move(path);
+  key.all_values = true;
+  return key;
+}
+
+OwnedKey OwnedKey::AllSubkeys(std::string path) {
+  OwnedKey key;
+  key.path = std::move(path);
+  key.all_subkeys = true;
+  return key;
+}
 
 void WriteSet::AddKey(const std::string& path) { keys_.insert(ToLower(path)); }
 
@@ -129,8 +188,8 @@ bool SaveKey::SetOrderedStrings(const std::vector<std::pair<std::string, std::st
   return ok;
 }
 
-bool RemoveUnwritten(const WriteSet& set, RegistryKey& root) {
-  return RemoveBelow(set, root, std::string(), true);
+bool RemoveUnwritten(const WriteSet& set, const std::vector<OwnedKey>& owned, RegistryKey& root) {
+  return RemoveBelow(set, owned, root, std::string());
 }
 
 }  // namespace brisvane

@@ -1,7 +1,7 @@
 // A save that cannot lose what it replaces: every key and value is written
-// first, and only when all writes succeeded is whatever the save did not
-// write removed. A save that fails part-way leaves the old values beside
-// the new ones, never an empty profile.
+// first, and only when all writes succeeded is whatever the save owns but
+// did not write removed. A save that fails part-way leaves the old values
+// beside the new ones, never an empty profile.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +65,28 @@ class SaveKey {
   RegistryKey* key_;
 };
 
-// Deletes below `root` every subkey and value that `set` does not hold.
-// Values directly in `root` stay: they belong to whoever owns the root.
-// False when a deletion failed.
-bool RemoveUnwritten(const WriteSet& set, RegistryKey& root);
+// One key a save owns, by its path below the save's root, each part a name
+// or "*" for any one name. A save replaces what it owns, so that a deleted
+// record or list entry really goes; everything else below the root (values
+// and keys of later versions, or put there by hand) stays as it was.
+struct OwnedKey {
+  // The values named `names` of the key.
+  static OwnedKey Values(std::string path, std::vector<std::string> names);
+  // Every value of the key: a list.
+  static OwnedKey AllValues(std::string path);
+  // Every subkey of the key: a list of records.
+  static OwnedKey AllSubkeys(std::string path);
+
+  std::string path;
+  // The values the save owns: these names, or every value.
+  std::vector<std::string> values;
+  bool all_values = false;
+  // Every subkey, with all below it, is one of the save's records.
+  bool all_subkeys = false;
+};
+
+// Deletes below `root` every subkey and value that `owned` gives to the
+// save and `set` does not hold. False when a deletion failed.
+bool RemoveUnwritten(const WriteSet& set, const std::vector<OwnedKey>& owned, RegistryKey& root);
 
 }  // namespace brisvane

@@ -1,5 +1,6 @@
 #include "config/server_settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -24,6 +25,7 @@ constexpr char kSep = platform::kPathSeparator;
 // Security subkeys of a virtual server.
 constexpr char kAccessKey[] = "Access";
 constexpr char kAuthenticationKey[] = "Authentication";
+constexpr char kVirtualKey[] = "Virtual";
 
 // One value into `member` of `target`, `def` giving what a missing or
 // unreadable value loads as.
@@ -166,7 +168,7 @@ void SaveLists(std::span<const SettingList<Record>> lists, SaveKey& parent, cons
 
 void LoadVirtualServers(const RegistryKey& root, const std::string& install_dir,
                         SettingsFlavor flavor, std::vector<VirtualServerConfig>* out) {
-  RegistryKey list(root, "Virtual", true);
+  RegistryKey list(root, kVirtualKey, true);
   uint32_t count = list.SubKeyCount();
   if (count == 0) {
     VirtualServerConfig vs;
@@ -194,6 +196,68 @@ void SaveVirtualServerTo(const VirtualServerConfig& vs, SaveKey& key, SettingsFl
   SaveLists(VirtualServerLists(), key, vs);
   SaveRealms(vs.realms, authentication);
   SaveAccessList(vs.access_entries, access);
+}
+
+// The values of `fields` by their keys below `prefix`.
+template <class Record>
+void AddOwnedFields(std::span<const SettingField<Record>> fields, const std::string& prefix,
+                    std::vector<OwnedKey>* out) {
+  for (const SettingField<Record>& field : fields) {
+    std::string path = prefix;
+    if (field.section) path += (path.empty() ? "" : "\\") + std::string(field.section);
+    auto it = std::find_if(out->begin(), out->end(),
+                           [&](const OwnedKey& o) { return o.path == path; });
+    if (it == out->end()) it = out->insert(out->end(), OwnedKey::Values(path, {}));
+    it->values.push_back(field.name);
+  }
+}
+
+template <class Record>
+void AddOwnedLists(std::span<const SettingList<Record>> lists, const std::string& prefix,
+                   std::vector<OwnedKey>* out) {
+  for (const SettingList<Record>& list : lists) {
+    out->push_back(OwnedKey::AllValues(prefix + (prefix.empty() ? "" : "\\") + list.subkey));
+  }
+}
+
+// What the save of one virtual server owns, below `prefix` (its key).
+// Every row of the table counts, also those this program does not write:
+// the save is what they hold afterwards.
+void AddOwnedVirtualServer(const std::string& prefix, std::vector<OwnedKey>* out) {
+  AddOwnedFields(VirtualServerFields(), prefix, out);
+  AddOwnedLists(VirtualServerLists(), prefix, out);
+  const std::string base = prefix + (prefix.empty() ? "" : "\\");
+  auto records = [&](const char* container, const std::vector<OwnedKey>& record) {
+    out->push_back(OwnedKey::AllSubkeys(base + container));
+    for (const OwnedKey& o : record) {
+      OwnedKey key = o;
+      key.path = base + container + "\\*" + (o.path.empty() ? "" : "\\" + o.path);
+      out->push_back(std::move(key));
+    }
+  };
+  records(kAuthenticationKey, RealmOwnedKeys());
+  records(kAccessKey, AccessEntryOwnedKeys());
+}
+
+const std::vector<OwnedKey>& ProfileOwnedKeys() {
+  static const std::vector<OwnedKey> keys = [] {
+    std::vector<OwnedKey> out;
+    AddOwnedFields(GlobalSettingFields(), "", &out);
+    AddOwnedLists(GlobalSettingLists(), "", &out);
+    out.push_back(OwnedKey::AllSubkeys(kVirtualKey));
+    AddOwnedVirtualServer(std::string(kVirtualKey) + "\\*", &out);
+    return out;
+  }();
+  return keys;
+}
+
+const std::vector<OwnedKey>& VirtualServerOwnedKeys() {
+  static const std::vector<OwnedKey> keys = [] {
+    std::vector<OwnedKey> out;
+    AddOwnedVirtualServer("", &out);
+    return out;
+  }();
+  return keys;
 }
 
 }  // namespace
@@ -238,6 +302,10 @@ void ApplyVirtualServerDefaults(VirtualServerConfig* vs, const std::string& inst
 }
 
 bool LoadSettings(ServerSettings* target, const std::string& profile, SettingsFlavor flavor) {
+  platform::RegStoreHold hold;
+  if (platform::reg_hold_store(platform::RegHoldMode::kShared, kRegistryWaitMs, &hold) !=
+      platform::err::kSuccess)
+    return false;
   RegistryKey root(platform::kHkeyLocalMachine, ProfileKeyPath(profile), true);
   if (!root.IsOpen()) return false;
   const ServerSettings def(target->install_directory, flavor);
@@ -269,6 +337,10 @@ bool LoadVirtualServer(VirtualServerConfig* target, RegistryKey& key,
 
 bool SaveSettings(const ServerSettings& settings, const std::string& profile,
                   SettingsFlavor flavor) {
+  platform::RegStoreHold hold;
+  if (platform::reg_hold_store(platform::RegHoldMode::kExclusive, kRegistryWaitMs, &hold) !=
+      platform::err::kSuccess)
+    return false;
   RegistryKey root_key(platform::kHkeyLocalMachine, ProfileKeyPath(profile), true);
   if (!root_key.IsOpen()) return false;
   WriteSet written;
@@ -277,7 +349,7 @@ bool SaveSettings(const ServerSettings& settings, const std::string& profile,
   SaveFields(GlobalSettingFields(), root, flavor, settings);
   SaveLists(GlobalSettingLists(), root, settings);
   {
-    SaveKey list(root, "Virtual");
+    SaveKey list(root, kVirtualKey);
     for (size_t i = 0; i < settings.virtual_servers.size(); ++i) {
       char name[16];
       std::snprintf(name, sizeof name, "%04d", static_cast<int>(i));
@@ -287,7 +359,7 @@ bool SaveSettings(const ServerSettings& settings, const std::string& profile,
   }
   // Only a save that wrote everything may remove what it replaces.
   if (!written.ok()) return false;
-  return RemoveUnwritten(written, root_key);
+  return RemoveUnwritten(written, ProfileOwnedKeys(), root_key);
 }
 
 bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key, SettingsFlavor flavor) {
@@ -295,10 +367,14 @@ bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key, Settings
   SaveKey root(written, key);
   SaveVirtualServerTo(vs, root, flavor);
   if (!written.ok()) return false;
-  return RemoveUnwritten(written, key);
+  return RemoveUnwritten(written, VirtualServerOwnedKeys(), key);
 }
 
 bool ClearProfile(const std::string& profile) {
+  platform::RegStoreHold hold;
+  if (platform::reg_hold_store(platform::RegHoldMode::kExclusive, kRegistryWaitMs, &hold) !=
+      platform::err::kSuccess)
+    return false;
   RegistryKey root(platform::kHkeyLocalMachine, ProfileKeyPath(profile), true);
   if (!root.IsOpen()) return false;
   root.DeleteTree();

@@ -34,6 +34,10 @@ enum class SettingsFlavor { kEngine, kConfigModule };
 inline constexpr char kSettingsRoot[] = "SOFTWARE\\Halvex\\Brisvane\\2.0";
 inline constexpr char kDefaultProfile[] = "Default";
 
+// How long a load or save waits for another program's edit of the
+// registry to end before it gives up (see platform::reg_hold_store).
+inline constexpr uint32_t kRegistryWaitMs = 10000;
+
 // The engine never runs with fewer worker threads than this.
 inline constexpr uint32_t kMinThreads = 4;
 
@@ -155,8 +159,9 @@ void ApplyVirtualServerDefaults(VirtualServerConfig* vs, const std::string& inst
 // Replaces the global settings and the virtual-server list of `target`
 // with the profile's; `install_directory` is kept and used for default
 // paths. The profile key and every section key are created when missing.
-// False, with `target` untouched, only when the profile key cannot be
-// opened or created.
+// Other programs' changes wait until the load is done. False, with `target`
+// untouched, only when the profile key cannot be opened or created, or
+// another program kept the registry longer than kRegistryWaitMs.
 bool LoadSettings(ServerSettings* target, const std::string& profile,
                   SettingsFlavor flavor = SettingsFlavor::kEngine);
 
@@ -166,17 +171,21 @@ bool LoadVirtualServer(VirtualServerConfig* target, RegistryKey& key,
                        const std::string& install_dir,
                        SettingsFlavor flavor = SettingsFlavor::kEngine);
 
-// Replaces everything below the profile key with `settings`; virtual servers
-// are renumbered "0000", "0001", ... in list order. Every value is written
-// first; only when all writes succeeded is what this save does not know
-// removed (values directly in the profile key stay). False when the profile
-// key cannot be opened or any write failed: nothing stored before is lost
-// then, though values already written stay.
+// Replaces what the settings own below the profile key with `settings`:
+// the values of the settings table, the lists, the virtual servers with
+// their realms and access entries; virtual servers are renumbered "0000",
+// "0001", ... in list order. Values and keys the settings do not own (a
+// later version's, or added by hand) stay as they are. Every value is
+// written first; only when all writes succeeded is what the save owns but
+// did not write removed. Other programs wait until the save is done. False
+// when the profile key cannot be opened, the registry stayed busy or any
+// write failed: nothing stored before is lost then, though values already
+// written stay.
 bool SaveSettings(const ServerSettings& settings, const std::string& profile,
                   SettingsFlavor flavor = SettingsFlavor::kEngine);
 
-// Writes one virtual server below `key` and then removes what it did not
-// write below it (values directly in `key` stay). False when a write failed.
+// Writes one virtual server below `key` and then removes what it owns but
+// did not write below it. False when a write failed.
 bool SaveVirtualServer(const VirtualServerConfig& vs, RegistryKey& key,
                        SettingsFlavor flavor = SettingsFlavor::kEngine);
 

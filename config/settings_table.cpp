@@ -82,6 +82,31 @@ std::span<const SettingList<S>> GlobalSettingLists() { return kGlobalLists; }
 std::span<const SettingField<V>> VirtualServerFields() { return kVirtualServerFields; }
 std::span<const SettingList<V>> VirtualServerLists() { return kVirtualServerLists; }
 
+namespace {
+
+template <class Record>
+void AddTypeRules(std::span<const SettingField<Record>> fields,
+                  std::span<const SettingList<Record>> lists, const std::string& key,
+                  std::vector<platform::RegTypeRule>* out) {
+  for (const SettingField<Record>& f : fields) {
+    const bool text = std::holds_alternative<std::string Record::*>(f.member);
+    out->push_back({platform::kHkeyLocalMachine, f.section ? key + "\\" + f.section : key, f.name,
+                    text ? platform::kRegSz : platform::kRegDword});
+  }
+  for (const SettingList<Record>& l : lists)
+    out->push_back({platform::kHkeyLocalMachine, key + "\\" + l.subkey, "*", platform::kRegSz});
+}
+
+}  // namespace
+
+std::vector<platform::RegTypeRule> SettingTypeRules() {
+  std::vector<platform::RegTypeRule> rules;
+  const std::string profile = std::string(kSettingsRoot) + "\\*";
+  AddTypeRules(GlobalSettingFields(), GlobalSettingLists(), profile, &rules);
+  AddTypeRules(VirtualServerFields(), VirtualServerLists(), profile + "\\Virtual\\*", &rules);
+  return rules;
+}
+
 bool LoadsSetting(SettingUse use, SettingsFlavor flavor) {
   switch (use) {
     case SettingUse::kConfigModuleOnly: return flavor == SettingsFlavor::kConfigModule;

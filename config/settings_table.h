@@ -9,8 +9,10 @@
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "config/server_settings.h"
+#include "platform/registry.h"
 
 namespace brisvane {
 
@@ -48,6 +50,10 @@ std::span<const SettingField<ServerSettings>> GlobalSettingFields();
 std::span<const SettingList<ServerSettings>> GlobalSettingLists();
 std::span<const SettingField<VirtualServerConfig>> VirtualServerFields();
 std::span<const SettingList<VirtualServerConfig>> VirtualServerLists();
+
+// The type each value of the table and each list entry must have, in every
+// profile and virtual server: for checking a registry written by hand.
+std::vector<platform::RegTypeRule> SettingTypeRules();
 
 // True when `use` lets the program of `flavor` load or save the value.
 bool LoadsSetting(SettingUse use, SettingsFlavor flavor);

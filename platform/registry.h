@@ -81,11 +81,53 @@ os_error reg_delete_key(RegHandle key, const std::string& subkey);
 os_error reg_save_key(RegHandle key, const std::string& file);
 os_error reg_restore_key(RegHandle key, const std::string& file);
 
-// Reads the store as a whole and lists every line it cannot read, as
-// "line N: what"; `where` names the store (the registry file on POSIX). On
-// Windows the system keeps the registry, so nothing is ever listed there.
-// An error only when the store cannot be read at all; a missing file is an
-// empty registry.
-os_error reg_check_store(std::string* where, std::vector<std::string>* problems);
+// What a hold on the store keeps out: a shared hold keeps out other
+// programs' changes, an exclusive one their reads too.
+enum class RegHoldMode : uint8_t { kShared, kExclusive };
+
+// A hold on the whole store for one read or read-modify-write, so that two
+// programs editing at once cannot lose each other's changes. Taken with
+// reg_hold_store and given back when destroyed, on the thread that took
+// it. Holds nest: an exclusive hold inside a shared one upgrades it for
+// its own duration (not atomically: another writer may come in between).
+// Every change outside an exclusive hold takes one for itself. The Windows
+// registry keeps its own consistency per call; holds do nothing there.
+class RegStoreHold {
+ public:
+  RegStoreHold() = default;
+  ~RegStoreHold();
+  RegStoreHold(const RegStoreHold&) = delete;
+  RegStoreHold& operator=(const RegStoreHold&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  friend os_error reg_hold_store(RegHoldMode mode, uint32_t wait_ms, RegStoreHold* hold);
+  bool held_ = false;
+};
+
+// Takes a hold, waiting up to `wait_ms` for other programs' holds to end;
+// kTimeout when they did not. `hold` must not be held already.
+os_error reg_hold_store(RegHoldMode mode, uint32_t wait_ms, RegStoreHold* hold);
+
+// A value whose type is known: below `root`, in the keys that `key`
+// matches (each part a name or "*" for any one name; case ignored), the
+// value `value` (or every value, for "*") must be of `type`.
+struct RegTypeRule {
+  RegHandle root;
+  std::string key;
+  std::string value;
+  uint32_t type;
+};
+
+// Reads the store as a whole and lists, as "line N: what" in line order,
+// every line it cannot read, every section and value given a second time
+// (the later one counts) and every value of a type that `rules` forbids;
+// `where` names the store (the registry file on POSIX). On Windows the
+// system keeps the registry, so nothing is ever listed there. An error
+// only when the store cannot be read at all; a missing file is an empty
+// registry.
+os_error reg_check_store(const std::vector<RegTypeRule>& rules, std::string* where,
+                         std::vector<std::string>* problems);
 
 }  // namespace platform

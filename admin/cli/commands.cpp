@@ -70,7 +70,9 @@ Commands (each takes --help):
     {"export-foreign", "usage: vaneconf [-p PROFILE] export-foreign\n"
                        "Writes the default server into the Tamsel WebServer layout.\n"},
     {"reset", "usage: vaneconf [-p PROFILE] reset [--yes]    (the profile back to its defaults)\n"},
-    {"check", "usage: vaneconf check    (lists every unreadable line of the registry file)\n"},
+    {"check", "usage: vaneconf check\n"
+              "Lists every line of the registry file that cannot be read, that repeats a\n"
+              "section or value (the later one counts), or whose value has the wrong type.\n"},
 };
 
 class Session {
@@ -563,14 +565,14 @@ int Session::Reset(bool yes) {
 int Session::Check() {
   std::string where;
   std::vector<std::string> problems;
-  if (platform::os_error e = platform::reg_check_store(&where, &problems))
+  if (platform::os_error e = platform::reg_check_store(SettingTypeRules(), &where, &problems))
     return Fail("cannot read " + where + ": " + platform::error_message(e));
   for (const auto& p : problems) term_.out << where << ": " << p << "\n";
   if (problems.empty()) {
-    term_.out << where << ": every line is readable\n";
+    term_.out << where << ": every line is readable, once, with the type it needs\n";
     return 0;
   }
-  return Fail(std::to_string(problems.size()) + " line(s) cannot be read");
+  return Fail(std::to_string(problems.size()) + " line(s) need mending");
 }
 
 int Session::Run(const std::string& command, Args args) {
@@ -587,6 +589,19 @@ int Session::Run(const std::string& command, Args args) {
     } else {
       ++it;
     }
+  }
+  // One command is one read-modify-write: no other program's edit may
+  // come between its load and its save, or one of the two is lost.
+  const bool reads_only = command == "check" || command == "backup" || command == "show" ||
+                          command == "get";
+  platform::RegStoreHold hold;
+  if (platform::os_error e = platform::reg_hold_store(
+          reads_only ? platform::RegHoldMode::kShared : platform::RegHoldMode::kExclusive,
+          kRegistryWaitMs, &hold)) {
+    if (e == platform::err::kTimeout)
+      return Fail("the registry is being changed by another program (waited " +
+                  std::to_string(kRegistryWaitMs / 1000) + " s); nothing was done");
+    return Fail("cannot lock the registry: " + platform::error_message(e));
   }
   if (command == "check") return args.empty() ? Check() : Usage("check");
   if (command == "backup") return Backup(args);

@@ -328,38 +328,110 @@ TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecords) {
   EXPECT_EQ(loaded.dynamic_password, "secret");
 }
 
-TEST_F(SettingsTest, SaveKeepsOnlyWhatItKnows) {
+// A value of any type, raw, for what the settings never write themselves.
+void SetRaw(const RegistryKey& key, const std::string& name, uint32_t type, const std::string& data) {
+  ASSERT_EQ(platform::reg_set_value(key.handle(), name, type, data.data(),
+                                    static_cast<uint32_t>(data.size())),
+            platform::err::kSuccess)
+      << name;
+}
+
+// The type and bytes of a value, or "missing".
+std::string Raw(const RegistryKey& key, const std::string& name) {
+  uint32_t type = 0;
+  char buf[256];
+  uint32_t size = sizeof buf;
+  if (platform::reg_query_value(key.handle(), name, &type, buf, &size) != platform::err::kSuccess)
+    return "missing";
+  return std::to_string(type) + ":" + std::string(buf, size);
+}
+
+TEST_F(SettingsTest, SaveReplacesWhatItOwnsAndKeepsEverythingElse) {
+  using std::string_literals::operator""s;
+  const std::string blob = "\x00\x01\xfe\xff"s;
+  const std::string expand = "%SystemRoot%\\x\0"s;
+  const std::string multi = "one\0two\0\0"s;
   {
     RegistryKey root(kHkeyLocalMachine, Path(), true);
     ASSERT_TRUE(root.SetString("RootValue", "stays"));
-    RegistryKey extra(kHkeyLocalMachine, Path("Extra\\Deeper"), true);
-    ASSERT_TRUE(extra.SetDword("Gone", 1));
+    RegistryKey future(kHkeyLocalMachine, Path("FutureSection\\Deeper"), true);
+    ASSERT_TRUE(future.SetDword("Level", 7));
     RegistryKey network(kHkeyLocalMachine, Path("Network"), true);
-    ASSERT_TRUE(network.SetDword("Stray", 1));
-    RegistryKey vs(kHkeyLocalMachine, Path("Virtual\\Site"), true);
+    ASSERT_TRUE(network.SetDword("Port", 8080));
+    ASSERT_TRUE(network.SetDword("FutureNumber", 5));
+    ASSERT_TRUE(network.SetString("FutureText", "later"));
+    SetRaw(network, "Blob", platform::kRegBinary, blob);
+    SetRaw(network, "Expand", platform::kRegExpandSz, expand);
+    SetRaw(network, "Multi", platform::kRegMultiSz, multi);
+    ASSERT_TRUE(network.SetString("", "default value"));
+    RegistryKey vs(kHkeyLocalMachine, Path("Virtual\\0000"), true);
     ASSERT_TRUE(vs.SetDword("UseSSL", 1));
     ASSERT_TRUE(vs.SetString("ServerCertificate", "my cert"));
+    ASSERT_TRUE(vs.SetDword("FutureFlag", 1));
     RegistryKey server(vs, "Server", true);
     ASSERT_TRUE(server.SetString("AnonUserName", "guest"));
+    ASSERT_TRUE(server.SetString("FutureName", "kept"));
+    ASSERT_TRUE(RegistryKey(vs, "FutureSub", true).SetString("x", "y"));
+    ASSERT_TRUE(RegistryKey(vs, "Redir", true).SetString("/old", "http://gone/"));
+    ASSERT_TRUE(RegistryKey(vs, "Redir", true).SetString("/kept", "http://kept/"));
+    RegistryKey realm(vs, "Authentication\\Staff", true);
+    ASSERT_TRUE(realm.SetString("FutureHint", "kept"));
+    ASSERT_TRUE(RegistryKey(realm, "Users", true).SetString("alice", "pw"));
+    ASSERT_TRUE(RegistryKey(realm, "Users", true).SetString("bob", "pw"));
+    ASSERT_TRUE(RegistryKey(vs, "Authentication\\Gone", true).SetString("FutureHint", "x"));
+    ASSERT_TRUE(RegistryKey(vs, "Access\\/gone", true).SetString("Realm", "Staff"));
+    RegistryKey second(kHkeyLocalMachine, Path("Virtual\\0001\\Future"), true);
+    ASSERT_TRUE(second.SetDword("Anything", 1));
   }
   ServerSettings s = Load();
-  ASSERT_EQ(s.virtual_servers.size(), 1u);
+  ASSERT_EQ(s.virtual_servers.size(), 2u);
   EXPECT_TRUE(s.virtual_servers[0].use_ssl);
   EXPECT_EQ(s.virtual_servers[0].server_certificate, "my cert");
   EXPECT_EQ(s.virtual_servers[0].anon_user_name, "guest");
+  // Deleted records and entries of every kind the save owns.
+  s.port = 9000;
+  s.virtual_servers.resize(1);
+  VirtualServerConfig& vs0 = s.virtual_servers[0];
+  ASSERT_EQ(vs0.redir.size(), 2u);
+  std::erase_if(vs0.redir, [](const NamePair& p) { return p.first == "/old"; });
+  std::erase_if(vs0.realms, [](const Realm& r) { return r.name == "Gone"; });
+  ASSERT_EQ(vs0.realms.size(), 1u);
+  std::erase_if(vs0.realms[0].users, [](const RealmUser& u) { return u.name == "bob"; });
+  vs0.access_entries.clear();
 
   ASSERT_TRUE(SaveSettings(s, profile_));
   RegistryKey root(kHkeyLocalMachine, Path(), false);
   EXPECT_EQ(root.GetString("RootValue", ""), "stays");
-  EXPECT_FALSE(RegistryKey(root, "Extra", false).IsOpen());
-  EXPECT_FALSE(RegistryKey(root, "Network", false).HasValue("Stray"));
-  EXPECT_FALSE(RegistryKey(root, "Virtual\\Site", false).IsOpen());
+  EXPECT_EQ(RegistryKey(root, "FutureSection\\Deeper", false).GetDword("Level", 0), 7u);
+  RegistryKey network(root, "Network", false);
+  EXPECT_EQ(network.GetDword("Port", 0), 9000u);
+  EXPECT_EQ(network.GetDword("FutureNumber", 0), 5u);
+  EXPECT_EQ(network.GetString("FutureText", ""), "later");
+  EXPECT_EQ(Raw(network, "Blob"), "3:" + blob);
+  EXPECT_EQ(Raw(network, "Expand"), "2:" + expand);
+  EXPECT_EQ(Raw(network, "Multi"), "7:" + multi);
+  EXPECT_EQ(network.GetString("", ""), "default value");
+
   RegistryKey vs(root, "Virtual\\0000", false);
   ASSERT_TRUE(vs.IsOpen());
-  EXPECT_EQ(vs.ValueCount(), 0u) << "UseSSL and ServerCertificate are never written";
-  EXPECT_FALSE(RegistryKey(vs, "Server", false).HasValue("AnonUserName"));
-  EXPECT_TRUE(RegistryKey(vs, "Access", false).IsOpen());
-  EXPECT_TRUE(RegistryKey(vs, "Authentication", false).IsOpen());
+  EXPECT_FALSE(vs.HasValue("UseSSL")) << "never written, so a save removes it";
+  EXPECT_FALSE(vs.HasValue("ServerCertificate"));
+  EXPECT_EQ(vs.GetDword("FutureFlag", 0), 1u);
+  RegistryKey server(vs, "Server", false);
+  EXPECT_FALSE(server.HasValue("AnonUserName"));
+  EXPECT_EQ(server.GetString("FutureName", ""), "kept");
+  EXPECT_EQ(RegistryKey(vs, "FutureSub", false).GetString("x", ""), "y");
+  RegistryKey redir(vs, "Redir", false);
+  EXPECT_FALSE(redir.HasValue("/old"));
+  EXPECT_TRUE(redir.HasValue("/kept"));
+  RegistryKey realm(vs, "Authentication\\Staff", false);
+  EXPECT_EQ(realm.GetString("FutureHint", ""), "kept");
+  EXPECT_TRUE(RegistryKey(realm, "Users", false).HasValue("alice"));
+  EXPECT_FALSE(RegistryKey(realm, "Users", false).HasValue("bob"));
+  EXPECT_FALSE(RegistryKey(vs, "Authentication\\Gone", false).IsOpen());
+  EXPECT_FALSE(RegistryKey(vs, "Access\\/gone", false).IsOpen());
+  EXPECT_EQ(SubKeyNames(RegistryKey(root, "Virtual", false)), std::vector<std::string>{"0000"})
+      << "a deleted virtual server goes with everything below it";
 
   ServerSettings again = Load();
   EXPECT_FALSE(again.virtual_servers[0].use_ssl);

@@ -79,10 +79,14 @@ bool write_state(EventHandle e, char state) {
   return true;
 }
 
+// The name lies in a directory everyone may write, so whatever is found
+// there may have been planted: a link is never followed (its target's mode
+// and first byte would be ours to change), and a FIFO or device never
+// blocks the open; what is not a plain file is refused afterwards.
 int open_existing(const std::string& path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -108,7 +112,8 @@ EventAccess wanted_access() {
 // anyone may have placed it in the shared directory.
 bool take_access(int fd, const EventAccess& want) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // A second name (a hard link) would make some other file ours to write.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
   if (st.st_uid != ::geteuid()) return st.st_uid == want.uid && (st.st_mode & 07777 & ~want.mode) == 0;
   if (st.st_uid != want.uid || st.st_gid != want.gid) {
     // Only root may give a file away; a group it belongs to is the next best.
@@ -196,6 +201,16 @@ EventHandle event_open(const std::string& name) {
   int fd = open_existing(posix::event_file_path(name));
   if (fd < 0) {
     posix::set_last_from_errno();
+    return 0;
+  }
+  // Only a plain file of this process's owner or of the registry file's
+  // (whoever runs the server) is an event.
+  struct stat st {};
+  const EventAccess want = wanted_access();
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      (st.st_uid != ::geteuid() && st.st_uid != want.uid)) {
+    ::close(fd);
+    set_last_error(err::kAccessDenied);
     return 0;
   }
   return to_handle(fd);

@@ -3,20 +3,34 @@
 //
 // Every call first checks whether the file changed on disk (another
 // process, or a person with an editor) and reloads it if so. Every change
-// is written before the call returns: under an exclusive lock on
-// "<file>.lock" the store reloads, changes, writes "<file>.new" and renames
-// it over the file, so readers never see a torn file and a crash leaves the
-// previous file whole. Each new file gets a modification time later than
-// the one it replaces, so (inode, mtime) tells every version apart.
+// is written before the call returns: the store writes "<file>.new" and
+// renames it over the file, so readers never see a torn file and a crash
+// leaves the previous file whole. Each new file gets a modification time
+// later than the one it replaces, so (inode, mtime) tells every version
+// apart, and it keeps the owner, group and mode of the one it replaces
+// (the file holds passwords; a new one is the owner's alone).
+//
+// Programs take turns through an advisory lock (flock) on "<file>.lock",
+// not on the file itself: the rename gives the file a new inode with every
+// change, so a lock on it would guard only the version it was taken on,
+// and a second writer would lock the new one beside the first. The lock
+// file is never replaced or removed, so every program locks the same inode.
+// A change takes the lock exclusively for itself unless the caller holds
+// it for a whole read-modify-write (reg_hold_store); readers hold it
+// shared, so they never see a half-done edit.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/posix/errno_map.h"
@@ -53,6 +67,14 @@ FileStamp stamp_of(const struct stat& st) {
   s.mtime = st.st_mtim;
   return s;
 }
+
+// How long one change waits for other programs' holds, and how often it
+// looks whether they ended.
+constexpr uint32_t kChangeWaitMs = 10000;
+constexpr int kLockPollMs = 5;
+
+// Mode of a registry file the store creates: it holds passwords.
+constexpr mode_t kNewFileMode = 0600;
 
 // Longest name of one key, as the Windows registry allows.
 constexpr size_t kMaxKeyNameLength = 255;
@@ -95,7 +117,7 @@ class Store {
   os_error open_key(RegHandle parent, const std::string& subkey, bool create, RegHandle* out,
                     bool* created) {
     if (!out) return err::kInvalidParameter;
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::vector<std::string> base;
     if (!path_of(parent, &base)) return err::kInvalidHandle;
     if (!subkey.empty() && subkey[0] == '\\') return err::kBadPathname;
@@ -137,14 +159,14 @@ class Store {
   }
 
   os_error close_key(RegHandle h) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     if (root_index(h) >= 0) return err::kSuccess;
     return handles_.erase(h) ? err::kSuccess : err::kInvalidHandle;
   }
 
   os_error query_value(RegHandle h, const std::string& name, uint32_t* type, void* data,
                        uint32_t* size) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     RegKey* key = nullptr;
     if (os_error e = key_of(h, &key)) return e;
     RegValue* v = key->find_value(name);
@@ -155,10 +177,17 @@ class Store {
   os_error set_value(RegHandle h, const std::string& name, uint32_t type, const void* data,
                      uint32_t size) {
     if (size > 0 && !data) return err::kInvalidParameter;
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::vector<std::string> path;
     if (!path_of(h, &path)) return err::kInvalidHandle;
     std::string bytes(static_cast<const char*>(data), data ? size : 0);
+    // Writing what is there already changes nothing: no new file.
+    refresh();
+    if (!damaged_) {
+      RegKey* key = find(path);
+      RegValue* v = key ? key->find_value(name) : nullptr;
+      if (v && v->type == type && v->data == bytes) return err::kSuccess;
+    }
     return mutate([&] {
       RegKey* key = find(path);
       if (!key) return err::kKeyDeleted;
@@ -168,7 +197,7 @@ class Store {
   }
 
   os_error delete_value(RegHandle h, const std::string& name) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::vector<std::string> path;
     if (!path_of(h, &path)) return err::kInvalidHandle;
     return mutate([&] {
@@ -179,7 +208,7 @@ class Store {
   }
 
   os_error query_info(RegHandle h, uint32_t* subkeys, uint32_t* values) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     RegKey* key = nullptr;
     if (os_error e = key_of(h, &key)) return e;
     if (subkeys) *subkeys = static_cast<uint32_t>(key->subkeys.size());
@@ -188,7 +217,7 @@ class Store {
   }
 
   os_error enum_key(RegHandle h, uint32_t index, uint32_t max_name, std::string* name) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     RegKey* key = nullptr;
     if (os_error e = key_of(h, &key)) return e;
     if (index >= key->subkeys.size()) return err::kNoMoreItems;
@@ -200,7 +229,7 @@ class Store {
 
   os_error enum_value(RegHandle h, uint32_t index, uint32_t max_name, std::string* name,
                       uint32_t* type, void* data, uint32_t* size) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     RegKey* key = nullptr;
     if (os_error e = key_of(h, &key)) return e;
     if (index >= key->values.size()) return err::kNoMoreItems;
@@ -211,7 +240,7 @@ class Store {
   }
 
   os_error delete_key(RegHandle h, const std::string& subkey) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::vector<std::string> path;
     if (!path_of(h, &path)) return err::kInvalidHandle;
     size_t own = path.size();
@@ -230,8 +259,28 @@ class Store {
     });
   }
 
+  // Takes a hold; on success `mu_` stays locked until release_hold().
+  os_error take_hold(RegHoldMode mode, uint32_t wait_ms) {
+    mu_.lock();
+    holds_.push_back(mode);
+    os_error e = lock_file(level_wanted(), wait_ms);
+    if (e != err::kSuccess) {
+      holds_.pop_back();
+      mu_.unlock();
+    }
+    return e;
+  }
+
+  void release_hold() {
+    if (!holds_.empty()) holds_.pop_back();
+    // Going down from an exclusive lock to a shared one cannot be kept
+    // waiting by a reader; a waiting writer may come first, which is fine.
+    lock_file(level_wanted(), kChangeWaitMs);
+    mu_.unlock();
+  }
+
   os_error save_key(RegHandle h, const std::string& file) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::vector<std::string> path;
     if (os_error e = existing_path(h, &path)) return e;
     std::string joined;
@@ -260,7 +309,7 @@ class Store {
       source = k;
     }
     if (!source) return err::kBadDb;
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::vector<std::string> path;
     if (os_error e = existing_path(h, &path)) return e;
     return mutate([&] {
@@ -391,27 +440,80 @@ class Store {
     std::fprintf(stderr, "registry: %s\n", line.c_str());
   }
 
-  // Applies `change` to the current tree and writes the result, under the
-  // file lock. The change returns the call's result; only success writes.
-  template <typename Change>
-  os_error mutate(Change change) {
-    std::string file = current_file();
-    // The lock file stays open while the registry file stays the same.
-    std::string lock_path = file + ".lock";
+  enum class FileLock : uint8_t { kNone, kShared, kExclusive };
+
+  FileLock level_wanted() const {
+    FileLock level = FileLock::kNone;
+    for (RegHoldMode m : holds_) {
+      if (m == RegHoldMode::kExclusive) return FileLock::kExclusive;
+      level = FileLock::kShared;
+    }
+    return level;
+  }
+
+  // Brings the lock on "<file>.lock" to `level`, waiting up to `wait_ms`
+  // for other programs; kTimeout when they kept it longer.
+  os_error lock_file(FileLock level, uint32_t wait_ms) {
+    std::string lock_path = current_file() + ".lock";
     // A forked child shares the parent's open file, and with it the lock:
-    // it needs one of its own.
+    // it needs one of its own. A different registry file (a test's) needs
+    // a different lock file.
     if (lock_fd_ < 0 || lock_path != lock_path_ || lock_pid_ != getpid()) {
+      if (level == FileLock::kNone) return err::kSuccess;
+      // Closing a copy never unlocks: the parent's descriptor still holds.
       if (lock_fd_ >= 0) ::close(lock_fd_);
+      lock_level_ = FileLock::kNone;
       lock_path_ = lock_path;
       lock_pid_ = getpid();
-      lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
       if (lock_fd_ < 0) return posix::from_errno(errno);
     }
-    while (flock(lock_fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) return posix::from_errno(errno);
+    if (level == lock_level_) return err::kSuccess;
+    if (level == FileLock::kNone) {
+      flock(lock_fd_, LOCK_UN);
+      lock_level_ = FileLock::kNone;
+      return err::kSuccess;
     }
-    os_error result = mutate_locked(file, change);
-    flock(lock_fd_, LOCK_UN);
+    const int op = (level == FileLock::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    // flock has no time-out of its own; polling keeps this thread's wait
+    // bounded without signals. Changing the kind of a lock may drop it for
+    // a moment, which is what lets two readers that both want to write
+    // take turns instead of waiting for each other.
+    while (flock(lock_fd_, op) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        os_error e = posix::from_errno(errno);
+        lock_level_ = FileLock::kNone;
+        flock(lock_fd_, LOCK_UN);
+        return e;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        // A failed change of kind can leave no lock at all: say so.
+        lock_level_ = FileLock::kNone;
+        flock(lock_fd_, LOCK_UN);
+        return err::kTimeout;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+    }
+    lock_level_ = level;
+    return err::kSuccess;
+  }
+
+  // Applies `change` to the current tree and writes the result, under an
+  // exclusive lock: the caller's hold, or one taken for this change. The
+  // change returns the call's result; only success writes.
+  template <typename Change>
+  os_error mutate(Change change) {
+    const FileLock before = level_wanted();
+    if (before == FileLock::kExclusive && lock_level_ == FileLock::kExclusive)
+      return mutate_locked(current_file(), change);
+    if (os_error e = lock_file(FileLock::kExclusive, kChangeWaitMs)) {
+      // Back to what the caller's hold had, if anything.
+      lock_file(before, kChangeWaitMs);
+      return e;
+    }
+    os_error result = mutate_locked(current_file(), change);
+    lock_file(before, kChangeWaitMs);
     return result;
   }
 
@@ -424,16 +526,18 @@ class Store {
     std::string text = posix::format_reg_text(top_);
     std::string temp = file + ".new";
     // refresh() just looked at the file; under the lock it cannot change.
-    mode_t mode = 0600;
-    const struct stat& old = last_stat_;
+    const struct stat old = last_stat_;
     bool had_old = stamp_.exists;
-    if (had_old) mode = old.st_mode & 07777;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A file left by a write that died is stale; whatever else sits at the
+    // name (a link someone planted) is not followed.
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
       loaded_ = false;  // the tree holds a change the file does not
       return posix::from_errno(errno);
     }
-    e = write_all(fd, text);
+    e = keep_owner_and_mode(fd, had_old ? &old : nullptr);
+    if (e == err::kSuccess) e = write_all(fd, text);
     struct stat st {};
     if (e == err::kSuccess && fstat(fd, &st) != 0) e = posix::from_errno(errno);
     if (e == err::kSuccess && had_old && !later(st.st_mtim, old.st_mtim)) {
@@ -459,11 +563,29 @@ class Store {
     return err::kSuccess;
   }
 
+  // The new file gets the owner, group and mode of the one it replaces
+  // (not narrowed by the umask), or 0600 when there was none. A rewrite
+  // that cannot keep them fails rather than hand the file to another
+  // owner or mode.
+  static os_error keep_owner_and_mode(int fd, const struct stat* old) {
+    if (old) {
+      struct stat now {};
+      if (fstat(fd, &now) != 0) return posix::from_errno(errno);
+      if ((now.st_uid != old->st_uid || now.st_gid != old->st_gid) &&
+          fchown(fd, old->st_uid, old->st_gid) != 0)
+        return posix::from_errno(errno);
+    }
+    if (fchmod(fd, old ? old->st_mode & 07777 : kNewFileMode) != 0) return posix::from_errno(errno);
+    return err::kSuccess;
+  }
+
   static bool later(const timespec& a, const timespec& b) {
     return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
   }
 
-  std::mutex mu_;
+  // Recursive: a hold keeps it from reg_hold_store until it is given
+  // back, so that other threads of this program wait for the holder too.
+  std::recursive_mutex mu_;
   RegKey top_;
   std::string file_;
   FileStamp stamp_;
@@ -474,6 +596,9 @@ class Store {
   std::string lock_path_;
   int lock_fd_ = -1;
   pid_t lock_pid_ = 0;
+  FileLock lock_level_ = FileLock::kNone;
+  // The holds this program has taken, innermost last.
+  std::vector<RegHoldMode> holds_;
   std::unordered_map<RegHandle, std::vector<std::string>> handles_;
   RegHandle next_handle_ = 0x1000;
 };
@@ -509,7 +634,40 @@ os_error reg_enum_value(RegHandle key, uint32_t index, uint32_t max_name, std::s
 os_error reg_delete_key(RegHandle key, const std::string& subkey) {
   return Store::get().delete_key(key, subkey);
 }
-os_error reg_check_store(std::string* where, std::vector<std::string>* problems) {
+namespace {
+
+std::string type_text(uint32_t type) {
+  switch (type) {
+    case kRegSz: return "text";
+    case kRegDword: return "a number (dword)";
+    case kRegBinary: return "binary data (hex)";
+    case kRegExpandSz: return "expandable text (hex(2))";
+    case kRegMultiSz: return "a list of texts (hex(7))";
+    default: return "data of type hex(" + std::to_string(type) + ")";
+  }
+}
+
+bool rule_matches(const RegTypeRule& rule, const posix::ParseResult::ValueLine& v) {
+  int root = -1;
+  const RegHandle roots[5] = {kHkeyClassesRoot, kHkeyCurrentUser, kHkeyLocalMachine, kHkeyUsers,
+                              kHkeyCurrentConfig};
+  for (int i = 0; i < 5; ++i)
+    if (roots[i] == rule.root) root = i;
+  if (root < 0 || v.key.empty() || !posix::names_equal(v.key[0], posix::kRootNames[root]))
+    return false;
+  std::vector<std::string> parts = posix::split_key_path(rule.key);
+  if (parts.size() + 1 != v.key.size()) return false;
+  for (size_t i = 0; i < parts.size(); ++i)
+    if (parts[i] != "*" && !posix::names_equal(parts[i], v.key[i + 1])) return false;
+  return rule.value == "*" || posix::names_equal(rule.value, v.name);
+}
+
+int line_of(const std::string& entry) { return std::atoi(entry.c_str() + entry.find(' ') + 1); }
+
+}  // namespace
+
+os_error reg_check_store(const std::vector<RegTypeRule>& rules, std::string* where,
+                         std::vector<std::string>* problems) {
   std::string file = posix::registry_file_path();
   if (where) *where = file;
   if (problems) problems->clear();
@@ -518,8 +676,33 @@ os_error reg_check_store(std::string* where, std::vector<std::string>* problems)
   posix::RegKey scratch;
   posix::add_roots(&scratch);
   posix::ParseResult parsed = posix::parse_reg_text(text, &scratch);
-  if (problems) *problems = std::move(parsed.problems);
+  if (!problems) return err::kSuccess;
+  *problems = std::move(parsed.problems);
+  for (auto& r : parsed.repeats) problems->push_back(std::move(r));
+  for (const auto& v : parsed.values) {
+    for (const RegTypeRule& rule : rules) {
+      if (v.type == rule.type || !rule_matches(rule, v)) continue;
+      problems->push_back("line " + std::to_string(v.line) + ": value " +
+                          (v.name.empty() ? std::string("@") : "\"" + v.name + "\"") + " is " +
+                          type_text(v.type) + " where " + type_text(rule.type) +
+                          " is expected, so it is not read as meant");
+      break;
+    }
+  }
+  std::stable_sort(problems->begin(), problems->end(),
+                   [](const std::string& a, const std::string& b) { return line_of(a) < line_of(b); });
   return err::kSuccess;
+}
+
+os_error reg_hold_store(RegHoldMode mode, uint32_t wait_ms, RegStoreHold* hold) {
+  if (!hold || hold->held_) return err::kInvalidParameter;
+  os_error e = Store::get().take_hold(mode, wait_ms);
+  hold->held_ = e == err::kSuccess;
+  return e;
+}
+
+RegStoreHold::~RegStoreHold() {
+  if (held_) Store::get().release_hold();
 }
 
 os_error reg_save_key(RegHandle key, const std::string& file) {

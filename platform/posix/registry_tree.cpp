@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace platform::posix {
 namespace {
@@ -11,6 +12,11 @@ constexpr uint32_t kBinary = 3;
 constexpr uint32_t kDword = 4;
 
 char fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+std::string upper(std::string s) {
+  for (char& c : s) c = fold(c);
+  return s;
+}
 
 // Case-insensitive order of names, the order in which subkeys enumerate.
 bool name_less(const std::string& a, const std::string& b) {
@@ -321,10 +327,22 @@ ParseResult parse_reg_text(const std::string& raw, RegKey* top) {
   ParseResult result;
   std::string text = to_narrow(raw);
   RegKey* current = nullptr;
+  std::vector<std::string> current_parts;
   bool seen_header = false;
   bool skipping = false;  // inside a section we could not place
   auto problem = [&](int line, const std::string& what) {
     result.problems.push_back("line " + std::to_string(line) + ": " + what);
+  };
+  // First lines of the sections and values seen, by folded path: a second
+  // one is legal in the format but hides the first, which a person editing
+  // the file by hand rarely means.
+  std::map<std::string, int> section_lines;
+  std::map<std::string, int> value_lines;
+  std::string section_id;
+  std::string section_path;
+  auto repeat = [&](int line, int first, const std::string& what, const char* effect) {
+    result.repeats.push_back("line " + std::to_string(line) + ": " + what + " again (before at line " +
+                             std::to_string(first) + "); " + effect);
   };
   for (const auto& [number, line_raw] : logical_lines(text)) {
     std::string line = trim(line_raw);
@@ -352,7 +370,14 @@ ParseResult parse_reg_text(const std::string& raw, RegKey* top) {
         skipping = true;
         continue;
       }
+      std::string id;
+      for (const auto& p : parts) id += upper(p) + "\\";
       if (remove) {
+        // What is deleted cannot be repeated by what comes after it.
+        for (auto* lines : {&section_lines, &value_lines}) {
+          for (auto it = lines->lower_bound(id); it != lines->end() && it->first.rfind(id, 0) == 0;)
+            it = lines->erase(it);
+        }
         if (parts.size() > 1) {
           std::vector<std::string> parent(parts.begin(), parts.end() - 1);
           if (RegKey* p = resolve_section(top, parent, false)) p->remove_subkey(parts.back());
@@ -364,6 +389,14 @@ ParseResult parse_reg_text(const std::string& raw, RegKey* top) {
       if (result.first_section.empty()) result.first_section = parts;
       current = resolve_section(top, parts, true);
       skipping = false;
+      auto [at, fresh] = section_lines.emplace(id, number);
+      if (!fresh) {
+        repeat(number, at->second, "section [" + path + "]",
+               "its values join the earlier ones, and a value given in both takes the later data");
+      }
+      section_id = id;
+      section_path = path;
+      current_parts = parts;
       continue;
     }
     if (line[0] == '"' || line[0] == '@') {
@@ -392,10 +425,22 @@ ParseResult parse_reg_text(const std::string& raw, RegKey* top) {
         problem(number, "unreadable data for value \"" + name + "\"");
         continue;
       }
-      if (remove)
+      const std::string value_id = section_id + "\n" + upper(name);
+      if (remove) {
         current->remove_value(name);
-      else
-        current->set_value(name, type, std::move(data));
+        value_lines.erase(value_id);
+        continue;
+      }
+      current->set_value(name, type, std::move(data));
+      result.values.push_back({current_parts, name, type, number});
+      auto [at, fresh] = value_lines.emplace(value_id, number);
+      if (!fresh) {
+        repeat(number, at->second,
+               (name.empty() ? std::string("default value @") : "value \"" + name + "\"") +
+                   " in [" + section_path + "]",
+               "the earlier data is lost");
+        at->second = number;
+      }
       continue;
     }
     problem(number, "unrecognised line");

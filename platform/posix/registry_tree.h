@@ -47,6 +47,17 @@ struct ParseResult {
   std::vector<std::string> first_section;
   // One entry "line N: what" for every line that could not be read.
   std::vector<std::string> problems;
+  // One entry "line N: what" for every readable line whose effect is
+  // hidden by a later one: a section or value given twice.
+  std::vector<std::string> repeats;
+  // Every value line that was read: its key, name, type and line.
+  struct ValueLine {
+    std::vector<std::string> key;
+    std::string name;
+    uint32_t type = 0;
+    int line = 0;
+  };
+  std::vector<ValueLine> values;
 };
 
 // Reads a registry export file into `top` (whose subkeys are the roots).

@@ -115,6 +115,45 @@ TEST_F(EventPosixTest, AWiderFileLeftByAnotherUserIsRefused) {
   EXPECT_EQ(last_error(), err::kAccessDenied);
 }
 
+TEST_F(EventPosixTest, ALinkOrOddFileAtTheNameIsRefusedUntouched) {
+  // Beside the event's name, so that a hard link can reach it too.
+  const std::string target = path_ + ".victim";
+  {
+    FILE* f = std::fopen(target.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("keep", f);
+    std::fclose(f);
+  }
+  ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+  auto unchanged = [&] {
+    struct stat st {};
+    EXPECT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    FILE* f = std::fopen(target.c_str(), "r");
+    char buf[8] = {};
+    EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 4u);
+    std::fclose(f);
+    EXPECT_EQ(std::string(buf), "keep");
+  };
+  // A symbolic link, then a second hard link, to a file of ours.
+  ASSERT_EQ(::symlink(target.c_str(), path_.c_str()), 0);
+  EXPECT_EQ(event_create(name_), 0u);
+  EXPECT_EQ(event_open(name_), 0u);
+  unchanged();
+  ::unlink(path_.c_str());
+  ASSERT_EQ(::link(target.c_str(), path_.c_str()), 0);
+  EXPECT_EQ(event_create(name_), 0u);
+  EXPECT_EQ(event_open(name_), 0u);
+  unchanged();
+  ::unlink(path_.c_str());
+  // A FIFO must neither block the open nor pass for an event.
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  EXPECT_EQ(event_create(name_), 0u);
+  EXPECT_EQ(event_open(name_), 0u);
+  ::unlink(path_.c_str());
+  ::unlink(target.c_str());
+}
+
 TEST_F(EventPosixTest, TheRegistryInUseScopesTheName) {
   EventHandle e = event_create(name_);
   ASSERT_NE(e, 0u);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/posix/registry_tree.h"
 #include "platform/registry.h"
@@ -85,6 +86,9 @@ TEST(RegistryText, WrittenFileReadsBackTheSame) {
   k->set_value("Dword", 4, std::string("\x01\x02\x03\x04", 4));
   k->set_value("Big", 3, std::string(300, '\xab'));
   k->set_value("", 1, std::string("\0", 1));
+  k->set_value("Expand", 2, std::string("%SystemRoot%\\x\0", 15));
+  k->set_value("Multi", 7, std::string("one\0two\0\0", 9));
+  k->set_value("Odd", 0x20, std::string("\x7f", 1));
   k->add_subkey("Leaf");
   std::string text = posix::format_reg_text(top);
   EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
@@ -116,6 +120,86 @@ TEST(RegistryText, BadLinesAreReportedWithTheirNumbers) {
   ASSERT_EQ(r.problems.size(), 2u);
   EXPECT_EQ(r.problems[0].rfind("line 2:", 0), 0u);
   EXPECT_EQ(r.problems[1].rfind("line 5:", 0), 0u);
+}
+
+TEST(RegistryText, RepeatedSectionsAndValuesAreReadAndReported) {
+  posix::RegKey top;
+  posix::add_roots(&top);
+  auto r = posix::parse_reg_text(
+      "Windows Registry Editor Version 5.00\n"
+      "[HKEY_USERS\\A]\n"            // 2
+      "\"x\"=dword:00000001\n"        // 3
+      "\"X\"=dword:00000002\n"        // 4: the same name in other case
+      "[HKEY_USERS\\B]\n"            // 5
+      "@=\"1\"\n"                     // 6
+      "[-HKEY_USERS\\B]\n"           // 7: what follows repeats nothing
+      "[HKEY_USERS\\B]\n"            // 8
+      "@=\"2\"\n"                     // 9
+      "[hkey_users\\a]\n"            // 10
+      "\"y\"=\"t\"\n",                 // 11
+      &top);
+  EXPECT_TRUE(r.problems.empty());
+  ASSERT_EQ(r.repeats.size(), 2u);
+  EXPECT_EQ(r.repeats[0].rfind("line 4: value \"X\" in [HKEY_USERS\\A] again (before at line 3)", 0), 0u)
+      << r.repeats[0];
+  EXPECT_EQ(r.repeats[1].rfind("line 10: section [hkey_users\\a] again (before at line 2)", 0), 0u)
+      << r.repeats[1];
+  posix::RegKey* a = top.find_subkey("HKEY_USERS")->find_subkey("A");
+  ASSERT_EQ(a->values.size(), 2u) << "both sections are read";
+  EXPECT_EQ(a->values[0].data, std::string("\x02\0\0\0", 4)) << "the later value counts";
+  ASSERT_EQ(r.values.size(), 5u);
+  EXPECT_EQ(r.values[4].line, 11);
+  EXPECT_EQ(r.values[4].type, kRegSz);
+  EXPECT_EQ(r.values[4].key, (std::vector<std::string>{"hkey_users", "a"}));
+}
+
+TEST_F(RegistryTest, AHoldKeepsAnotherProcessesChangeOutUntilItEnds) {
+  ASSERT_EQ(reg_set_value(base(), "V", kRegSz, "1", 2), err::kSuccess);
+  int go[2], ready[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(ready), 0);
+  char c;
+  // The other process is started before the hold: a fork copies this
+  // process's store with the hold in it.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (read(go[0], &c, 1) != 1) _exit(2);
+    _exit(reg_set_value(base(), "V", kRegSz, "2", 2) == err::kSuccess ? 0 : 1);
+  }
+  {
+    RegStoreHold hold;
+    ASSERT_EQ(reg_hold_store(RegHoldMode::kExclusive, 1000, &hold), err::kSuccess);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    ::usleep(300 * 1000);
+    // The read-modify-write of this side, with the other one waiting.
+    EXPECT_EQ(text_of(base(), "V"), "1");
+    ASSERT_EQ(reg_set_value(base(), "V", kRegSz, "3", 2), err::kSuccess);
+    EXPECT_NE(slurp(file()).find("\"V\"=\"3\""), std::string::npos);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(text_of(base(), "V"), "2") << "the waiting change came after the hold";
+
+  // A hold that cannot be had in time says so.
+  child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RegStoreHold hold;
+    if (reg_hold_store(RegHoldMode::kShared, 1000, &hold) != err::kSuccess) _exit(1);
+    (void)!write(ready[1], "h", 1);
+    ::usleep(1500 * 1000);
+    _exit(0);
+  }
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  RegStoreHold late;
+  EXPECT_EQ(reg_hold_store(RegHoldMode::kExclusive, 100, &late), err::kTimeout);
+  EXPECT_FALSE(late.held());
+  EXPECT_EQ(reg_set_value(base(), "V", kRegSz, "4", 2), err::kSuccess)
+      << "a change waits for a shared hold to end";
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (int fd : {go[0], go[1], ready[0], ready[1]}) ::close(fd);
 }
 
 TEST_F(RegistryTest, ChangesOnDiskAreSeenAtTheNextCall) {

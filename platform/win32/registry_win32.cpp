@@ -105,7 +105,16 @@ os_error reg_restore_key(RegHandle key, const std::string& file) {
   return static_cast<os_error>(RegRestoreKeyA(hkey(key), file.c_str(), REG_FORCE_RESTORE));
 }
 
-os_error reg_check_store(std::string* where, std::vector<std::string>* problems) {
+// The system registry serialises every call itself.
+os_error reg_hold_store(RegHoldMode, uint32_t, RegStoreHold* hold) {
+  if (!hold || hold->held_) return ERROR_INVALID_PARAMETER;
+  return ERROR_SUCCESS;
+}
+
+RegStoreHold::~RegStoreHold() = default;
+
+os_error reg_check_store(const std::vector<RegTypeRule>&, std::string* where,
+                         std::vector<std::string>* problems) {
   if (where) *where = "the system registry";
   if (problems) problems->clear();
   return ERROR_SUCCESS;
