@@ -19,7 +19,6 @@
 #include "engine/dynamic/child_input.h"
 #include "engine/dynamic/script_process.h"
 #include "platform/file.h"
-#include "platform/pipe.h"
 #include "platform/scoped_handle.h"
 #include "platform/system.h"
 

@@ -9,7 +9,6 @@
 #include "engine/dynamic/child_input.h"
 #include "engine/dynamic/script_output.h"
 #include "engine/dynamic/script_process.h"
-#include "platform/scoped_handle.h"
 #include "platform/system.h"
 
 namespace brisvane {

@@ -236,7 +236,13 @@ bool temp_directory(std::string* dir) {
 // private to the user already.
 bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path, bool) {
   char buf[MAX_PATH];
-  if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) return false;
+  if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) {
+    // A missing directory is a missing path, as on POSIX, not "not a
+    // directory".
+    if (GetLastError() == ERROR_DIRECTORY && GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES)
+      SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   *path = buf;
   return true;
 }
@@ -257,6 +263,13 @@ FileHandle temp_file_unnamed(const std::string& dir, const std::string& prefix) 
 }
 
 bool file_replace(const std::string& from, const std::string& to) {
+  // Windows refuses a read-only target; said here, so that every system
+  // that runs this code does (Wine replaces one).
+  const DWORD attrs = GetFileAttributesA(to.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 

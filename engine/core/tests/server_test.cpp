@@ -192,11 +192,6 @@ TEST_F(ServerTest, PutAndDelete) {
   EXPECT_EQ(r.Header("Allow"), "GET, HEAD");
 }
 
-// Some logged line holds `text`.
-bool Logged(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
 // A request body that the temporary folder cannot take is answered, not
 // dropped, and the system's reason reaches the error log.
 TEST_F(ServerTest, RequestBodyThatCannotBeStoredIsAnswered) {
@@ -234,6 +229,11 @@ TEST_F(ServerTest, RequestBodyThatCannotBeStoredIsAnswered) {
 }
 
 #ifndef _WIN32
+// Some logged line holds `text`.
+bool Logged(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
 // A file system of its own, as small as asked, for as long as it lives.
 class SmallVolume {
  public:
