@@ -18,14 +18,16 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, sep + 1);
 }
 
-}  // namespace
-
+// Where the engine's temporary files go: the system's directory when its
+// name fits the system limit, else the program's own.
 std::string TempDirectory() {
   std::string dir;
   if (!platform::temp_directory(&dir) || dir.size() >= kMaxTempDirectory)
     dir = platform::executable_directory() + platform::kPathSeparator;
   return dir;
 }
+
+}  // namespace
 
 TempFile::~TempFile() { Remove(); }
 

@@ -67,8 +67,4 @@ class TempFile {
   platform::os_error error_ = platform::err::kSuccess;
 };
 
-// Where the engine's temporary files go: the system's directory when its
-// name fits the system limit, else the program's own.
-std::string TempDirectory();
-
 }  // namespace brisvane
