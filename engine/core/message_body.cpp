@@ -217,13 +217,18 @@ bool BodyReader::SendTo(BodySink& sink, std::string_view head, size_t inline_max
     *sent = left;
     return true;
   }
-  // Memory beyond the inline size, or a pipe as it comes: a writer that
-  // stays silent past the deadline, or a stopping engine, ends the body
-  // with what came, and the connection then closes.
+  if (const auto* m = std::get_if<SharedSource>(&body_.source_)) {
+    if (!sink.Write(m->bytes->data() + m->offset + position_, static_cast<size_t>(left))) return false;
+    position_ += left;
+    *sent = left;
+    return true;
+  }
+  // A pipe as it comes: a writer that stays silent past the deadline, or a
+  // stopping engine, ends the body with what came, and the connection then
+  // closes.
   std::unique_ptr<char[]> buf(new char[kPieceSize]);
   for (;;) {
     const int64_t n = Read(buf.get(), kPieceSize);
-    if (n < 0 && !body_.is_pipe()) return false;
     if (n <= 0) return true;
     if (!sink.Write(buf.get(), static_cast<size_t>(n))) return false;
     *sent += static_cast<uint64_t>(n);
