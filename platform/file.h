@@ -109,7 +109,29 @@ bool temp_directory(std::string* dir);
 // Creates a new empty file with a unique name "<prefix>XXXX.TMP" in `dir`
 // and returns its path: three characters of the prefix, then four hex
 // digits on Windows, six random characters on POSIX. Only the creating
-// user may read or write it (mode 0600 on POSIX).
-bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path);
+// user may read or write it (mode 0600 on POSIX), unless `private_file` is
+// false: it then gets the access of any new file in `dir` (0666 less the
+// umask on POSIX), as a file that is to become a document must.
+bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path,
+                    bool private_file = true);
+
+// Creates a new file in `dir` that no other program can open by name and
+// that the system removes when its last handle closes, however the
+// process ends: a file without a name on Linux (O_TMPFILE), a name removed
+// right after creation elsewhere on POSIX, a "<prefix>XXXX.TMP" file
+// opened delete-on-close on Windows. Open for reading and writing, private
+// to the creating user; kInvalidFile with last_error() on failure.
+FileHandle temp_file_unnamed(const std::string& dir, const std::string& prefix);
+
+// Moves the file `from` over `to` in one step: `to` is the old file or the
+// new one, never a mix or nothing, also after a crash (rename on POSIX,
+// MoveFileEx replacing on Windows). Both must be on one volume. A
+// read-only `to` is refused with kAccessDenied on every backend, as is a
+// directory.
+bool file_replace(const std::string& from, const std::string& to);
+
+// A second handle on the same open file, sharing its position; the file
+// lives until both are closed.
+FileHandle file_duplicate(FileHandle f);
 
 }  // namespace platform

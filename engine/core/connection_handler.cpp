@@ -46,7 +46,9 @@ void RefuseUnreadable(RequestServices& services, RequestContext& ctx, const Read
   SetDateAndServer(ctx.snapshot->settings, resp);
   RespondError(ctx, read.status);
   resp.Set(kHdrConnection, "close");
-  services.logs.Error(read.reason, &ctx);
+  std::string line = read.reason;
+  if (read.error != 0) line += " - " + platform::error_message(read.error);
+  services.logs.Error(line, &ctx);
 }
 
 // Waits for the next request on a kept connection. A keep-alive wait of 0

@@ -28,7 +28,7 @@ void RespondError(RequestContext& ctx, int code, const char* message) {
 void SetHtmlPage(HttpMessage& response, std::string page) {
   response.SetNumber(kHdrContentLength, page.size());
   response.Set(kHdrContentType, "text/html");
-  response.body.AdoptMemory(std::move(page));
+  response.body.SetMemory(std::move(page));
 }
 
 }  // namespace brisvane

@@ -9,6 +9,12 @@ namespace brisvane {
 
 void RespondError(RequestContext& ctx, int code, const char* message = nullptr);
 
+// The same page for a request that succeeded with something to tell (a
+// document written or deleted): its status and text, from the template.
+inline void RespondWithNotice(RequestContext& ctx, int code, const char* message) {
+  RespondError(ctx, code, message);
+}
+
 // Makes `page` the response body with its "Content-Length" and the
 // "Content-Type" "text/html": every page the engine composes goes out so.
 void SetHtmlPage(HttpMessage& response, std::string page);

@@ -128,10 +128,10 @@ StageResult SelectDocumentHandler(RequestServices& services, RequestContext& ctx
     if (services.documents && IsGetOrHead(ctx.request.method))
       kept = services.documents->Keep(m.physical_path, file.get());
     if (kept) {
-      ctx.response.body.UseKeptExistingFile(m.physical_path, kept->content, kept->info);
+      ctx.response.body.SetKeptDocument(m.physical_path, kept->content, kept->info);
     } else {
       // The document keeps the handle the check opened.
-      ctx.response.body.UseOpenExistingFile(m.physical_path, file.release(), info);
+      ctx.response.body.SetDocument(m.physical_path, std::move(file), info);
     }
   }
   const std::string type = MimeTypeFor(ctx.snapshot->settings.type_map, m.physical_path);
@@ -147,7 +147,7 @@ bool ServeKeptDocument(RequestServices& services, RequestContext& ctx) {
   const std::string& path = ctx.mapping.physical_path;
   std::shared_ptr<const CachedDocument> kept = services.documents->Find(path);
   if (!kept) return false;
-  ctx.response.body.UseKeptExistingFile(path, kept->content, kept->info);
+  ctx.response.body.SetKeptDocument(path, kept->content, kept->info);
   const std::string type = MimeTypeFor(ctx.snapshot->settings.type_map, path);
   ctx.response.Set(kHdrContentType, type);
   ctx.handler = HandlerKindOfType(type);

@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/core/socket.h"
-#include "platform/message_box.h"
 #include "platform/system.h"
 
 namespace brisvane {
 namespace {
 
-// Where temporary files go when the system's directory is unusable.
-std::string FallbackTempDirectory() {
-  return platform::executable_directory() + platform::kPathSeparator;
-}
+// Pieces a body is read in when it is not sent straight from its file.
+constexpr size_t kPieceSize = 65536;
 
 // Shares deletion too, so that a document being sent can still be deleted
 // or replaced by another request, as it can on POSIX.
@@ -56,277 +52,187 @@ uint32_t PipeDeadline::Left() const {
 }
 
 void MessageBody::Reset() {
-  reader_.reset();
-  kept_.reset();
-  info_known_ = false;
-  info_ok_ = false;
-  // Closed before the deletion, which a handle still open could hinder.
-  writer_.reset();
-  if (kind_ == kTemporaryFile && !path_.empty()) platform::file_delete(path_);
-  handle_.reset();
-  // A writer still running sees its next write fail: the reader is gone.
-  pipe_.reset();
-  pipe_taken_ = 0;
-  kind_ = kNone;
-  path_.clear();
-  data_.clear();
-  data_.shrink_to_fit();
-  start_ = 0;
-  limit_ = 0;
+  // A writer still running on a pipe sees its next write fail: the reader
+  // is gone.
+  source_ = std::monostate{};
+  document_.reset();
 }
 
-bool MessageBody::MakeTemporary(bool reset_first) {
-  if (reset_first) Reset();
-  std::string dir;
-  if (!platform::temp_directory(&dir) || dir.size() >= 260) dir = FallbackTempDirectory();
-  std::string path;
-  if (!platform::temp_file_name(dir, "BSV", &path)) {
-    platform::notify_failure("Unable to open temporary file", "Critical Error", platform::kMbIconError);
-    return false;
-  }
-  kind_ = kTemporaryFile;
-  path_ = path;
+void MessageBody::SetFile(platform::ScopedFile file, uint64_t offset, uint64_t length) {
+  Reset();
+  source_ = FileSource{std::move(file), offset, length};
+}
+
+void MessageBody::SetMemory(std::string bytes) {
+  Reset();
+  const size_t length = bytes.size();
+  source_ = SharedSource{std::make_shared<const std::string>(std::move(bytes)), 0, length};
+}
+
+void MessageBody::SetPipe(platform::ScopedPipe read_end, std::string first, PipeDeadline deadline) {
+  Reset();
+  source_ = PipeSource{std::move(read_end), std::move(first), deadline};
+}
+
+void MessageBody::SetDocument(const std::string& path, platform::ScopedFile file, const platform::FileInfo& info) {
+  SetFile(std::move(file), 0, info.size);
+  document_ = Document{path, info};
+}
+
+void MessageBody::SetKeptDocument(const std::string& path, std::shared_ptr<const std::string> content,
+                                  const platform::FileInfo& info) {
+  Reset();
+  const size_t length = content->size();
+  source_ = SharedSource{std::move(content), 0, length};
+  document_ = Document{path, info};
+}
+
+bool MessageBody::OpenDocument(const std::string& path) {
+  Reset();
+  platform::ScopedFile file(OpenForReading(path));
+  platform::FileInfo info;
+  if (!file || !platform::file_info(file.get(), &info)) return false;
+  SetDocument(path, std::move(file), info);
   return true;
 }
 
-void MessageBody::UseExistingFile(const std::string& path, bool reset_first) {
-  if (reset_first) Reset();
-  kind_ = kExistingFile;
-  path_ = path;
-}
-
-void MessageBody::UseOpenExistingFile(const std::string& path, platform::FileHandle handle,
-                                      const platform::FileInfo& info) {
-  Reset();
-  kind_ = kExistingFile;
-  path_ = path;
-  reader_.reset(handle);
-  info_ = info;
-  info_known_ = info_ok_ = true;
-}
-
-void MessageBody::UseKeptExistingFile(const std::string& path,
-                                      std::shared_ptr<const std::string> content,
-                                      const platform::FileInfo& info) {
-  Reset();
-  kind_ = kExistingFile;
-  path_ = path;
-  kept_ = std::move(content);
-  info_ = info;
-  info_known_ = info_ok_ = true;
-}
-
-const platform::FileInfo* MessageBody::Info() const {
-  if (!info_known_) {
-    platform::FileHandle f = OpenFile();
-    info_ok_ = f != platform::kInvalidFile && platform::file_info(f, &info_);
-    info_known_ = true;
+void MessageBody::Narrow(uint64_t first, uint64_t length) {
+  if (auto* f = std::get_if<FileSource>(&source_)) {
+    f->offset = first;
+    f->length = length;
+  } else if (auto* m = std::get_if<SharedSource>(&source_)) {
+    m->offset = static_cast<size_t>(std::min<uint64_t>(first, m->bytes->size()));
+    m->length = static_cast<size_t>(std::min<uint64_t>(length, m->bytes->size() - m->offset));
   }
-  return info_ok_ ? &info_ : nullptr;
-}
-
-bool MessageBody::ReadInline(std::string* out, size_t max) const {
-  if (kind_ == kMemory) {
-    if (data_.size() > max) return false;
-    *out = data_;
-    return true;
-  }
-  if (kind_ != kExistingFile) return false;
-  uint64_t size = Size();
-  if (size > max) return false;
-  if (kept_) {
-    if (start_ + size > kept_->size()) return false;
-    out->assign(*kept_, static_cast<size_t>(start_), static_cast<size_t>(size));
-    return true;
-  }
-  out->resize(static_cast<size_t>(size));
-  platform::FileHandle f = OpenFile();
-  size_t got = 0;
-  while (got < out->size()) {
-    int64_t n = platform::file_read_at(f, start_ + got, out->data() + got, out->size() - got);
-    if (n <= 0) return false;  // the file shrank: let the streaming path fail
-    got += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-platform::FileHandle MessageBody::OpenFile() const {
-  if (kind_ == kExistingFile && !reader_) reader_.reset(OpenForReading(path_));
-  return reader_.get();
-}
-
-void MessageBody::UseTemporaryFile(const std::string& path, bool reset_first) {
-  if (reset_first) Reset();
-  kind_ = kTemporaryFile;
-  path_ = path;
-}
-
-void MessageBody::CopyMemory(const void* data, size_t length, bool reset_first) {
-  if (reset_first) Reset();
-  if (!data || length == 0) return;
-  kind_ = kMemory;
-  data_.assign(static_cast<const char*>(data), length);
-}
-
-void MessageBody::AdoptMemory(std::string&& data, bool reset_first) {
-  if (reset_first) Reset();
-  kind_ = kMemory;
-  data_ = std::move(data);
-}
-
-void MessageBody::UseHandle(platform::FileHandle handle, bool reset_first) {
-  if (reset_first) Reset();
-  kind_ = kHandle;
-  handle_.reset(handle);
-}
-
-void MessageBody::UsePipe(platform::PipeHandle read_end, std::string already_read, PipeDeadline deadline) {
-  Reset();
-  kind_ = kPipe;
-  pipe_.reset(read_end);
-  data_ = std::move(already_read);
-  deadline_ = deadline;
-}
-
-int64_t MessageBody::ReadPipe(void* buf, size_t len) const {
-  if (kind_ != kPipe) return -1;
-  if (pipe_taken_ < data_.size()) {
-    const size_t n = data_.copy(static_cast<char*>(buf), len, pipe_taken_);
-    pipe_taken_ += n;
-    return static_cast<int64_t>(n);
-  }
-  if (deadline_.Wait(pipe_.get(), platform::kWaitInfinite) != 1) return 0;
-  return platform::pipe_read(pipe_.get(), buf, len);
-}
-
-uint64_t MessageBody::FileSize() const {
-  if (kind_ == kExistingFile) {
-    const platform::FileInfo* info = Info();
-    return info ? info->size : 0;
-  }
-  if (kind_ != kTemporaryFile) return 0;
-  platform::ScopedFile f(OpenForReading(path_));
-  if (!f) return 0;
-  uint64_t size = 0;
-  if (!platform::file_size(f.get(), &size)) size = 0;
-  return size;
 }
 
 uint64_t MessageBody::Size() const {
-  switch (kind_) {
-    case kExistingFile:
-    case kTemporaryFile: {
-      uint64_t size = FileSize();
-      if (limit_ == 0) return size > start_ ? size - start_ : 0;
-      return std::min(limit_, size);
-    }
-    case kMemory:
-      return data_.size();
-    default:
-      return 0;
-  }
+  if (const auto* f = std::get_if<FileSource>(&source_)) return f->length;
+  if (const auto* m = std::get_if<SharedSource>(&source_)) return m->length;
+  return 0;
 }
 
-bool MessageBody::LastWriteTime(uint64_t* time) const {
-  if (kind_ != kExistingFile) return false;
-  const platform::FileInfo* info = Info();
-  if (!info) return false;
-  *time = info->last_write;
-  return true;
+MessageBody MessageBody::Share() const {
+  MessageBody copy;
+  if (const auto* f = std::get_if<FileSource>(&source_)) {
+    platform::ScopedFile again(platform::file_duplicate(f->file.get()));
+    if (again) copy.source_ = FileSource{std::move(again), f->offset, f->length};
+  } else if (const auto* m = std::get_if<SharedSource>(&source_)) {
+    copy.source_ = SharedSource{m->bytes, m->offset, m->length};
+  }
+  if (!copy.empty()) copy.document_ = document_;
+  return copy;
 }
 
-bool MessageBody::Send(Socket& socket, uint64_t* bytes_sent) const {
-  *bytes_sent = 0;
-  switch (kind_) {
-    case kNone:
-      return true;
-    case kMemory:
-      if (data_.empty()) return true;
-      if (socket.Send(data_.data(), data_.size()) < 0) return false;
-      *bytes_sent = data_.size();
-      return true;
-    case kExistingFile:
-    case kTemporaryFile: {
-      if (kept_) {
-        const uint64_t length = Size();
-        if (start_ + length > kept_->size()) return false;
-        if (length > 0 && socket.Send(kept_->data() + start_, static_cast<size_t>(length)) < 0) return false;
-        *bytes_sent = length;
-        return true;
-      }
-      // A temporary file is opened for this send alone.
-      const bool own = kind_ == kTemporaryFile;
-      platform::ScopedFile temporary;
-      if (own) temporary.reset(OpenForReading(path_));
-      const platform::FileHandle f = own ? temporary.get() : OpenFile();
-      if (f == platform::kInvalidFile) return false;
-      uint64_t size = 0;
-      bool ok = own ? platform::file_size(f, &size) : (size = FileSize(), true);
-      uint64_t length = 0;
-      if (ok && size > start_) length = size - start_;
-      if (limit_ != 0) length = std::min(length, limit_);
-      if (ok && length > 0) ok = socket.SendFile(f, start_, length);
-      if (ok) *bytes_sent = length;
-      return ok;
-    }
-    case kHandle: {
-      if (!handle_) return false;
-      std::unique_ptr<char[]> buf(new char[65536]);
-      uint64_t total = 0;
-      while (limit_ == 0 || total < limit_) {
-        size_t want = 65536;
-        if (limit_ != 0) want = static_cast<size_t>(std::min<uint64_t>(want, limit_ - total));
-        int64_t n = platform::file_read(handle_.get(), buf.get(), want);
-        if (n <= 0) break;
-        if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
-          *bytes_sent = total;
-          return false;
-        }
-        total += static_cast<uint64_t>(n);
-      }
-      *bytes_sent = total;
-      return true;
-    }
-    case kPipe: {
-      // Sent as it comes; a writer that stays silent past the deadline, or
-      // a stopping engine, ends the body with what came, and the
-      // connection then closes.
-      uint64_t total = 0;
-      std::unique_ptr<char[]> buf(new char[65536]);
-      for (;;) {
-        const int64_t n = ReadPipe(buf.get(), 65536);
-        if (n <= 0) break;
-        if (socket.Send(buf.get(), static_cast<size_t>(n)) < 0) {
-          *bytes_sent = total;
-          return false;
-        }
-        total += static_cast<uint64_t>(n);
-      }
-      *bytes_sent = total;
-      return true;
-    }
-  }
-  return false;
+platform::FileHandle MessageBody::file(uint64_t* offset) const {
+  const auto* f = std::get_if<FileSource>(&source_);
+  if (!f) return platform::kInvalidFile;
+  *offset = f->offset;
+  return f->file.get();
 }
 
-bool MessageBody::Append(const void* data, size_t length) {
-  if (kind_ != kTemporaryFile) return false;
-  if (!writer_) {
-    writer_.reset(platform::file_open(path_, platform::kGenericWrite, platform::kShareRead,
-                                      platform::kOpenExisting, 0));
-    if (!writer_) return false;
-    platform::file_seek_end(writer_.get());
-  }
-  const char* p = static_cast<const char*>(data);
+bool BodySink::WriteFile(platform::FileHandle file, uint64_t offset, uint64_t length) {
+  std::unique_ptr<char[]> buf(new char[kPieceSize]);
   while (length > 0) {
-    int64_t n = platform::file_write(writer_.get(), p, length);
-    if (n <= 0) return false;
-    p += n;
-    length -= static_cast<size_t>(n);
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, kPieceSize));
+    const int64_t n = platform::file_read_at(file, offset, buf.get(), want);
+    if (n <= 0 || !Write(buf.get(), static_cast<size_t>(n))) return false;
+    offset += static_cast<uint64_t>(n);
+    length -= static_cast<uint64_t>(n);
   }
   return true;
 }
 
-void MessageBody::EndAppend() { writer_.reset(); }
+uint64_t BodyReader::Remaining() const {
+  const uint64_t size = body_.Size();
+  return size > position_ ? size - position_ : 0;
+}
+
+int64_t BodyReader::ReadPipe(PipeSource& pipe, void* buf, size_t len) {
+  if (position_ < pipe.first.size()) {
+    const size_t n = pipe.first.copy(static_cast<char*>(buf), len, static_cast<size_t>(position_));
+    position_ += n;
+    return static_cast<int64_t>(n);
+  }
+  if (pipe.deadline.Wait(pipe.pipe.get(), platform::kWaitInfinite) != 1) return 0;
+  const int64_t n = platform::pipe_read(pipe.pipe.get(), buf, len);
+  if (n > 0) position_ += static_cast<uint64_t>(n);
+  return n;
+}
+
+int64_t BodyReader::Read(void* buf, size_t len) {
+  if (auto* pipe = std::get_if<PipeSource>(&body_.source_)) return ReadPipe(*pipe, buf, len);
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(len, Remaining()));
+  if (want == 0) return 0;
+  int64_t n = -1;
+  if (const auto* m = std::get_if<SharedSource>(&body_.source_)) {
+    n = static_cast<int64_t>(m->bytes->copy(static_cast<char*>(buf), want, m->offset + static_cast<size_t>(position_)));
+  } else if (const auto* f = std::get_if<FileSource>(&body_.source_)) {
+    n = platform::file_read_at(f->file.get(), f->offset + position_, buf, want);
+    // A file that ends before its length has shrunk since: that is a
+    // failure, not an end.
+    if (n == 0) n = -1;
+  }
+  if (n > 0) position_ += static_cast<uint64_t>(n);
+  return n;
+}
+
+bool BodyReader::ReadAll(std::string* out, uint64_t max) {
+  if (Remaining() > max) return false;
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(Remaining()));
+  std::unique_ptr<char[]> buf(new char[kPieceSize]);
+  for (;;) {
+    const int64_t n = Read(buf.get(), kPieceSize);
+    // A pipe that fails ends like one whose writer closed.
+    if (n < 0 && !body_.is_pipe()) return false;
+    if (n <= 0) break;
+    if (bytes.size() + static_cast<uint64_t>(n) > max) return false;
+    bytes.append(buf.get(), static_cast<size_t>(n));
+  }
+  *out = std::move(bytes);
+  return true;
+}
+
+bool BodyReader::SendTo(BodySink& sink, std::string_view head, size_t inline_max, uint64_t* sent) {
+  *sent = 0;
+  const uint64_t left = Remaining();
+  if (!body_.is_pipe() && left <= inline_max) {
+    std::string out(head);
+    std::string bytes;
+    if (left > 0 && !ReadAll(&bytes, inline_max)) {
+      // Unreadable: the head still goes, and the response then fails.
+      if (!out.empty()) sink.Write(out.data(), out.size());
+      return false;
+    }
+    out.append(bytes);
+    if (!out.empty() && !sink.Write(out.data(), out.size())) return false;
+    *sent = bytes.size();
+    return true;
+  }
+  if (!head.empty() && !sink.Write(head.data(), head.size())) return false;
+  if (const auto* f = std::get_if<FileSource>(&body_.source_)) {
+    if (!sink.WriteFile(f->file.get(), f->offset + position_, left)) return false;
+    position_ += left;
+    *sent = left;
+    return true;
+  }
+  if (const auto* m = std::get_if<SharedSource>(&body_.source_)) {
+    if (!sink.Write(m->bytes->data() + m->offset + position_, static_cast<size_t>(left))) return false;
+    position_ += left;
+    *sent = left;
+    return true;
+  }
+  // A pipe as it comes: a writer that stays silent past the deadline, or a
+  // stopping engine, ends the body with what came, and the connection then
+  // closes.
+  std::unique_ptr<char[]> buf(new char[kPieceSize]);
+  for (;;) {
+    const int64_t n = Read(buf.get(), kPieceSize);
+    if (n <= 0) return true;
+    if (!sink.Write(buf.get(), static_cast<size_t>(n))) return false;
+    *sent += static_cast<uint64_t>(n);
+  }
+}
 
 }  // namespace brisvane

@@ -20,10 +20,10 @@ void RespondRedirect(RequestContext& ctx, const std::string& location) {
 StageResult RedirectByShortcut(RequestServices& services, RequestContext& ctx) {
   HttpMessage& resp = ctx.response;
   const std::string& path = ctx.mapping.physical_path;
-  if (resp.body.kind() != MessageBody::kExistingFile) resp.body.UseExistingFile(path);
+  if (!resp.body.IsDocument(path)) resp.body.OpenDocument(path);
   std::string text;
   std::string url;
-  if (resp.body.ReadInline(&text, kMaxShortcutSize)) url = InternetShortcutUrl(text);
+  if (BodyReader(resp.body).ReadAll(&text, kMaxShortcutSize)) url = InternetShortcutUrl(text);
   if (url.empty()) {
     RespondError(ctx, 500);
     services.logs.Error("No URL in Internet Shortcut \"" + path + "\"", &ctx);

@@ -5,8 +5,10 @@
 #include <memory>
 #include <string_view>
 
+#include "engine/core/temp_file.h"
 #include "engine/core/text_util.h"
 #include "engine/core/url_path.h"
+#include "platform/message_box.h"
 
 namespace brisvane {
 namespace {
@@ -153,13 +155,37 @@ bool ChunkSize(const std::string& line, uint64_t* size) {
   return true;
 }
 
+// A body that cannot be stored (a full or missing temporary folder) is
+// answered, with the system's reason in the error log.
+Outcome CannotStore(const TempFile& file) {
+  return Outcome::Fail(500, "Unable to store the request body", file.error());
+}
+
+// A new unnamed file for the body; the box tells whoever watches the
+// server that its temporary folder is unusable.
+bool CreateBodyFile(TempFile* file) {
+  if (file->CreateUnnamed()) return true;
+  platform::notify_failure("Unable to open temporary file", "Critical Error", platform::kMbIconError);
+  return false;
+}
+
+// The received body becomes the request's.
+void AdoptBody(HttpMessage& request, TempFile& file) {
+  const uint64_t length = file.written();
+  request.body.SetFile(file.TakeForReading(), 0, length);
+}
+
 // One chunk's data into the body, then the line end that must follow it.
-bool ReadChunkData(HttpMessage& request, Socket& socket, uint64_t size, char* buf) {
+// `stored` is false when the data came but could not be written.
+bool ReadChunkData(TempFile& file, Socket& socket, uint64_t size, char* buf, bool* stored) {
   while (size > 0) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(size, 65536));
     int64_t n = socket.Receive(buf, want);
     if (n <= 0) return false;
-    if (!request.body.Append(buf, static_cast<size_t>(n))) return false;
+    if (!file.Write(buf, static_cast<size_t>(n))) {
+      *stored = false;
+      return false;
+    }
     size -= static_cast<uint64_t>(n);
   }
   std::string end;
@@ -169,7 +195,8 @@ bool ReadChunkData(HttpMessage& request, Socket& socket, uint64_t size, char* bu
 // A broken chunked body cannot be answered in step with the client: the
 // connection closes without a response.
 Outcome ReadChunkedBody(HttpMessage& request, Socket& socket) {
-  if (!request.body.MakeTemporary()) return Outcome::Close();
+  TempFile file;
+  if (!CreateBodyFile(&file)) return CannotStore(file);
   std::unique_ptr<char[]> buf(new char[65536]);
   std::string line;
   while (true) {
@@ -177,9 +204,10 @@ Outcome ReadChunkedBody(HttpMessage& request, Socket& socket) {
     uint64_t size = 0;
     if (!ChunkSize(line, &size)) return Outcome::Close();
     if (size == 0) break;
-    if (!ReadChunkData(request, socket, size, buf.get())) return Outcome::Close();
+    bool stored = true;
+    if (!ReadChunkData(file, socket, size, buf.get(), &stored)) return stored ? Outcome::Close() : CannotStore(file);
   }
-  request.body.EndAppend();
+  AdoptBody(request, file);
   Outcome trailer = ReadHeaders(request, socket, nullptr);
   if (trailer.kind != Outcome::kRead) return trailer;
   request.Clear(kHdrTransferEncoding);
@@ -187,17 +215,18 @@ Outcome ReadChunkedBody(HttpMessage& request, Socket& socket) {
 }
 
 Outcome ReadLengthBody(HttpMessage& request, Socket& socket, uint64_t length) {
-  if (!request.body.MakeTemporary()) return Outcome::Close();
+  TempFile file;
+  if (!CreateBodyFile(&file)) return CannotStore(file);
   std::unique_ptr<char[]> buf(new char[65536]);
   uint64_t got = 0;
   while (got < length) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(length - got, 65536));
     int64_t n = socket.Receive(buf.get(), want);
     if (n <= 0) return Outcome::Refuse(400, "Request body shorter than its Content-Length");
-    if (!request.body.Append(buf.get(), static_cast<size_t>(n))) return Outcome::Close();
+    if (!file.Write(buf.get(), static_cast<size_t>(n))) return CannotStore(file);
     got += static_cast<uint64_t>(n);
   }
-  request.body.EndAppend();
+  AdoptBody(request, file);
   return Outcome::Read();
 }
 

@@ -4,6 +4,7 @@
 
 #include "engine/core/http_message.h"
 #include "engine/core/socket.h"
+#include "platform/error.h"
 
 namespace brisvane {
 
@@ -19,10 +20,12 @@ struct ReadOutcome {
   Kind kind = kClose;
   int status = 0;                 // kRefuse: answer with this status, then close
   const char* reason = nullptr;   // kRefuse: status text and error-log line
+  platform::os_error error = 0;   // kRefuse: the system's reason, when it has one
 
   static ReadOutcome Read() { return {kRead, 0, nullptr}; }
   static ReadOutcome Close() { return {kClose, 0, nullptr}; }
   static ReadOutcome Refuse(int code, const char* why) { return {kRefuse, code, why}; }
+  static ReadOutcome Fail(int code, const char* why, platform::os_error e) { return {kRefuse, code, why, e}; }
 };
 
 // kRead: the request is parsed. kClose: close without a response.

@@ -49,20 +49,18 @@ std::string FormatResponseHead(const HttpMessage& r) {
   return out;
 }
 
+bool WriteResponse(HttpMessage& r, BodySink& sink, uint64_t* body_bytes) {
+  // HTTP/0.9 and a script's raw output are the body alone.
+  const bool body_only = r.version == kHttp09 || r.raw;
+  BodyReader reader(r.body);
+  return reader.SendTo(sink, body_only ? std::string() : FormatResponseHead(r), kInlineBodyLimit, body_bytes);
+}
+
 bool WriteResponse(HttpMessage& r, Socket& socket, uint64_t* body_bytes) {
   *body_bytes = 0;
   if (!socket.IsValid()) return false;
-  if (r.version == kHttp09 || r.raw) return r.body.Send(socket, body_bytes);
-  std::string head = FormatResponseHead(r);
-  std::string inline_body;
-  if (r.body.ReadInline(&inline_body, kInlineBodyLimit)) {
-    head.append(inline_body);
-    if (socket.Send(head.data(), head.size()) < 0) return false;
-    *body_bytes = inline_body.size();
-    return true;
-  }
-  if (socket.Send(head.data(), head.size()) < 0) return false;
-  return r.body.Send(socket, body_bytes);
+  SocketSink sink(socket);
+  return WriteResponse(r, sink, body_bytes);
 }
 
 void FinishResponse(RequestServices& services, RequestContext& ctx) {

@@ -8,14 +8,18 @@
 
 namespace brisvane {
 
-
 // kStageDone when a response is ready to be finished, kStageStop after an
 // error response.
 StageResult ServeStaticDocument(RequestServices& services, RequestContext& ctx);
 
-// Part of the finishing step: 2 when nothing applies, 1 when a partial
-// response was set up, 0 after refusing with 416.
-int ApplyByteRanges(EngineLogs& logs, RequestContext& ctx);
+// What the "Range" header of a request came to.
+enum class RangeOutcome {
+  kWhole,    // nothing to apply: no header, or not the plain document
+  kPartial,  // 206 with the one range asked for
+  kRefused,  // 416: no range that can be served, or more than one
+};
+// Part of the finishing step.
+RangeOutcome ApplyByteRanges(EngineLogs& logs, RequestContext& ctx);
 
 // Answers a failed file operation on `path` the way the existence check
 // does: 2 and 3 give 404, 5 gives 403, anything else 500 with the

@@ -87,11 +87,13 @@ struct ExtensionRun {
   EXTENSION_CONTROL_BLOCK ecb{};
   std::string method, query, path_info, path_translated, content_type;
   std::unique_ptr<unsigned char[]> data;
-  platform::ScopedFile input;
+  // What GetServerVariable and the mapper read: a copy of the request,
+  // with a body of its own over the request's bytes.
+  RequestContext request;
+  // That body, read by the data buffer and then by ReadClient.
+  std::unique_ptr<BodyReader> input;
   platform::ScopedPipe output;
   std::atomic<uint32_t> done{0};
-  // What GetServerVariable and the mapper read: a copy of the request.
-  RequestContext request;
   // Null once the engine has stopped; guarded by the cache's lock.
   EngineLogs* logs = nullptr;
   // Tick count at the start, and CGITimeOut (0: never stuck).
@@ -344,7 +346,7 @@ BOOL HSE_CALL ReadClientCallback(HCONN conn, LPVOID buffer, LPDWORD size) {
     *size = 0;
     return Succeed();
   }
-  const int64_t n = platform::file_read(run->input.get(), buffer, *size);
+  const int64_t n = run->input->Read(buffer, *size);
   if (n < 0) {
     *size = 0;
     return Fail(platform::last_error());
@@ -424,11 +426,7 @@ void CopyRequest(const RequestContext& from, RequestContext* to) {
   copy.local_address = req.local_address;
   copy.remote_address = req.remote_address;
   copy.remote_host = req.remote_host;
-  // The body's length is all that is asked of it (CONTENT_LENGTH); the
-  // bytes are read through the run's own handle.
-  platform::FileInfo size_only;
-  size_only.size = req.body.Size();
-  if (size_only.size > 0) copy.body.UseOpenExistingFile(req.body.path(), platform::kInvalidFile, size_only);
+  copy.body = req.body.Share();
 }
 
 void FillControlBlock(ExtensionRun& run) {
@@ -450,12 +448,12 @@ void FillControlBlock(ExtensionRun& run) {
 // The first part of the body into the control block's data buffer.
 void ReadFirstPart(ExtensionRun& run, uint64_t total) {
   run.ecb.cbTotalBytes = static_cast<DWORD>(total);
-  if (total == 0 || !run.input) return;
+  if (total == 0) return;
   const size_t want = total < kDataBufferSize ? static_cast<size_t>(total) : kDataBufferSize;
   run.data.reset(new unsigned char[want]);
   size_t got = 0;
   while (got < want) {
-    const int64_t n = platform::file_read(run.input.get(), run.data.get() + got, want - got);
+    const int64_t n = run.input->Read(run.data.get() + got, want - got);
     if (n < 0) {
       run.data.reset();
       return;
@@ -476,20 +474,23 @@ void ExtensionThread(ExtensionRun* run) {
 
 // Starts the extension for the request; false with the last error set.
 bool RunExtension(RequestServices& services, const RequestContext& ctx, const std::string& library,
-                  platform::ScopedFile input, platform::ScopedPipe output) {
+                  platform::ScopedPipe output) {
   if (library.empty()) {
     platform::set_last_error(platform::err::kInvalidParameter);
     return false;
   }
+  auto run = std::make_unique<ExtensionRun>();
+  CopyRequest(ctx, &run->request);
+  // A body whose file could not be shared must not reach the extension as
+  // no body at all.
+  if (run->request.request.body.empty() && !ctx.request.body.empty()) return false;
+  run->input = std::make_unique<BodyReader>(run->request.request.body);
   ExtensionModule* module = Cache().Acquire(library);
   if (!module) return false;
-  auto run = std::make_unique<ExtensionRun>();
   run->module = module;
-  run->input = std::move(input);
   run->output = std::move(output);
   run->logs = &services.logs;
   run->timeout_ms = ctx.snapshot->settings.cgi_timeout;
-  CopyRequest(ctx, &run->request);
   run->method = ctx.request.method_name;
   run->query = ctx.request.query;
   run->path_info = ctx.mapping.path_info;
@@ -505,19 +506,6 @@ bool RunExtension(RequestServices& services, const RequestContext& ctx, const st
   return true;
 }
 
-// The request body's file for ReadClient, or nothing when there is no
-// body (the extension then reads the end at once). False on failure.
-bool OpenInput(const RequestContext& ctx, platform::ScopedFile* input) {
-  const MessageBody& body = ctx.request.body;
-  if ((body.kind() != MessageBody::kTemporaryFile && body.kind() != MessageBody::kExistingFile) ||
-      body.path().empty())
-    return true;
-  input->reset(platform::file_open(body.path(), platform::kGenericRead,
-                                   platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-                                   platform::kOpenAlways, platform::kFlagSequentialScan));
-  return static_cast<bool>(*input);
-}
-
 }  // namespace
 
 StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx) {
@@ -531,8 +519,7 @@ StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx)
   platform::PipeHandle read_end = platform::kInvalidPipe, write_end = platform::kInvalidPipe;
   const bool piped = platform::pipe_create(&read_end, &write_end, false, false);
   platform::ScopedPipe reader(read_end), writer(write_end);
-  platform::ScopedFile input;
-  if (!piped || !OpenInput(ctx, &input)) {
+  if (!piped) {
     services.logs.Error("ISAPI Extension: Error creating pipe handles!", &ctx);
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
@@ -550,14 +537,14 @@ StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx)
                       &ctx);
   // CGITimeOut bounds the whole wait for the output, from the start.
   const PipeDeadline deadline = PipeDeadline::After(settings.cgi_timeout, ctx.cancel);
-  if (!RunExtension(services, ctx, library, std::move(input), std::move(writer))) {
+  if (!RunExtension(services, ctx, library, std::move(writer))) {
     const platform::os_error code = platform::last_error();
     services.logs.Error(LaunchFailedLine("ISAPI Extension", library, code), &ctx);
     RespondError(ctx, 500, kExtensionError);
     return kStageStop;
   }
   services.statistics.CountCgiExec();
-  return ProcessScriptPipeOutput(services, ctx, reader.release(), deadline) ? kStageDone : kStageStop;
+  return ProcessScriptPipeOutput(services, ctx, std::move(reader), deadline) ? kStageDone : kStageStop;
 }
 
 void UnloadIdleIsapiExtensions() { Cache().UnloadIdle(); }

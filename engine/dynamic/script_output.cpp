@@ -137,35 +137,35 @@ int64_t ReadPipeWithin(platform::PipeHandle pipe, void* buf, size_t len, uint32_
 
 }  // namespace
 
-bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::FileHandle output) {
+bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::ScopedFile output) {
   HttpMessage& resp = ctx.response;
   resp.Set(kHdrContentType, "text/html");
-  if (output == platform::kInvalidFile) return InvalidOutput(services, ctx, "Invalid response handle");
+  if (!output) return InvalidOutput(services, ctx, "Invalid response handle");
   resp.SetStatus(200);
-  resp.body.UseHandle(output);
+  const platform::FileHandle f = output.get();
   char first[4];
   int64_t got = -1;
-  if (platform::file_seek(output, 0)) got = platform::file_read(output, first, sizeof first);
-  if (got < 0 || !platform::file_seek(output, 0)) return InvalidOutput(services, ctx, "Unknown handle type");
+  uint64_t size = 0;
+  if (platform::file_size(f, &size) && platform::file_seek(f, 0)) got = platform::file_read(f, first, sizeof first);
+  if (got < 0 || !platform::file_seek(f, 0)) return InvalidOutput(services, ctx, "Unknown handle type");
   if (got == 4 && std::memcmp(first, "HTTP", 4) == 0) {
     resp.raw = true;
+    resp.body.SetFile(std::move(output), 0, size);
     return true;
   }
-  const HeaderEnd end =
-      ReadHeaders(resp, [output](char* buf, size_t len) { return platform::file_read(output, buf, len); });
-  if (end.complete) platform::file_seek(output, end.consumed);
-  uint64_t size = 0;
-  if (!resp.Has(kHdrContentLength) && platform::file_size(output, &size) && size >= end.consumed)
-    resp.SetNumber(kHdrContentLength, end.complete ? size - end.consumed : 0);
+  const HeaderEnd end = ReadHeaders(resp, [f](char* buf, size_t len) { return platform::file_read(f, buf, len); });
+  // Output that ends inside its headers has no body.
+  const uint64_t start = end.complete ? std::min(end.consumed, size) : size;
+  if (!resp.Has(kHdrContentLength)) resp.SetNumber(kHdrContentLength, size - start);
+  resp.body.SetFile(std::move(output), start, size - start);
   return true;
 }
 
-bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, platform::PipeHandle read_end,
+bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, platform::ScopedPipe pipe,
                              PipeDeadline deadline) {
   HttpMessage& resp = ctx.response;
   resp.Set(kHdrContentType, "text/html");
-  if (read_end == platform::kInvalidPipe) return InvalidOutput(services, ctx, "Invalid response handle");
-  platform::ScopedPipe pipe(read_end);
+  if (!pipe) return InvalidOutput(services, ctx, "Invalid response handle");
   resp.SetStatus(200);
   // The first four bytes decide between raw and parsed output; they are
   // waited for on the pipe itself, so a quick writer is answered at once.
@@ -181,7 +181,7 @@ bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, pla
   }
   if (got == 4 && std::memcmp(first, "HTTP", 4) == 0) {
     resp.raw = true;
-    resp.body.UsePipe(pipe.release(), std::string(first, 4), deadline);
+    resp.body.SetPipe(std::move(pipe), std::string(first, 4), deadline);
     return true;
   }
   std::string_view pending(first, got);
@@ -194,7 +194,7 @@ bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, pla
     return ReadPipeWithin(pipe.get(), buf, len, platform::kWaitInfinite, deadline);
   });
   if (end.complete) {
-    resp.body.UsePipe(pipe.release(), end.rest, deadline);
+    resp.body.SetPipe(std::move(pipe), end.rest, deadline);
   } else {
     resp.body.Reset();
     if (!resp.Has(kHdrContentLength)) resp.SetNumber(kHdrContentLength, 0);

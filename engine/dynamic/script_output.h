@@ -9,8 +9,7 @@
 
 #include "engine/core/handler.h"
 #include "engine/core/message_body.h"
-#include "platform/file.h"
-#include "platform/pipe.h"
+#include "platform/scoped_handle.h"
 
 namespace brisvane {
 
@@ -44,19 +43,19 @@ class ScriptHeaderParser {
   bool status_ = false;
 };
 
-// Makes the script's output file the response: takes ownership of
-// `output` (the body closes it). False when the handle is unusable; the
-// response then holds 500 "CGI Output Error".
-bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::FileHandle output);
+// Makes the script's output file the response, which owns it from now
+// on. False when the file is missing or unusable; the response then holds
+// 500 "CGI Output Error".
+bool ProcessScriptOutput(RequestServices& services, RequestContext& ctx, platform::ScopedFile output);
 
 // The same for output that another thread is still writing into a pipe:
-// takes ownership of `read_end`. The writer has kFirstBytesWait to send its
+// the response owns `read_end` from now on. The writer has kFirstBytesWait to send its
 // first four bytes (then the header lines are read anyway); the headers and
 // the body are waited for until `deadline`, and the body, of unknown
 // length, ends when the writer closes its end. False when the handle is
 // unusable (500 "CGI Output Error").
 inline constexpr uint32_t kFirstBytesWait = 15000;
-bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, platform::PipeHandle read_end,
+bool ProcessScriptPipeOutput(RequestServices& services, RequestContext& ctx, platform::ScopedPipe read_end,
                              PipeDeadline deadline);
 
 }  // namespace brisvane

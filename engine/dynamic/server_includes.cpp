@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <memory>
 
 #include "base/calendar.h"
@@ -14,12 +15,13 @@
 #include "engine/core/mapping.h"
 #include "engine/core/pipeline.h"
 #include "engine/core/request_reader.h"
+#include "engine/core/temp_file.h"
 #include "engine/core/text_util.h"
 #include "engine/core/url_path.h"
 #include "engine/dynamic/cgi_request_info.h"
+#include "engine/dynamic/child_input.h"
 #include "engine/dynamic/script_process.h"
 #include "platform/file.h"
-#include "platform/pipe.h"
 #include "platform/scoped_handle.h"
 #include "platform/system.h"
 
@@ -162,92 +164,6 @@ bool ReadAll(platform::FileHandle f, std::string* out) {
   }
 }
 
-// Reads a response body the way it would be sent: a kept copy, a file from
-// its start offset, an open handle from where it stands, or a pipe.
-class BodySource {
- public:
-  // False for a body that is not a file or a pipe (memory, or nothing).
-  bool Open(const MessageBody& body) {
-    switch (body.kind()) {
-      case MessageBody::kExistingFile:
-        if (body.ReadInline(&memory_, kFlushSize)) {
-          in_memory_ = true;
-          return true;
-        }
-        [[fallthrough]];
-      case MessageBody::kTemporaryFile:
-        own_.reset(platform::file_open(body.path(), platform::kGenericRead,
-                                       platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-                                       platform::kOpenExisting, platform::kFlagSequentialScan));
-        handle_ = own_.get();
-        if (handle_ != platform::kInvalidFile && !platform::file_seek(handle_, body.start_offset()))
-          handle_ = platform::kInvalidFile;
-        remaining_ = body.Size();
-        limited_ = true;
-        return true;
-      case MessageBody::kHandle:
-        handle_ = body.handle();
-        remaining_ = body.limit();
-        limited_ = body.limit() != 0;
-        return true;
-      case MessageBody::kPipe:
-        pipe_ = &body;
-        return true;
-      default:
-        return false;
-    }
-  }
-  bool valid() const { return in_memory_ || pipe_ || handle_ != platform::kInvalidFile; }
-  // Bytes read into `buffer`; 0 at the end or on failure.
-  size_t Read(char* buffer, size_t size) {
-    if (in_memory_) {
-      const size_t n = std::min(size, memory_.size() - position_);
-      memory_.copy(buffer, n, position_);
-      position_ += n;
-      return n;
-    }
-    if (pipe_) {
-      const int64_t n = pipe_->ReadPipe(buffer, size);
-      return n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    if (handle_ == platform::kInvalidFile) return 0;
-    if (limited_) {
-      if (remaining_ == 0) return 0;
-      size = static_cast<size_t>(std::min<uint64_t>(size, remaining_));
-    }
-    const int64_t n = platform::file_read(handle_, buffer, size);
-    if (n <= 0) return 0;
-    remaining_ -= limited_ ? static_cast<uint64_t>(n) : 0;
-    return static_cast<size_t>(n);
-  }
-  bool ReadWhole(std::string* out) {
-    char buffer[16384];
-    while (size_t n = Read(buffer, sizeof buffer)) out->append(buffer, n);
-    return valid();
-  }
-
- private:
-  bool in_memory_ = false;
-  std::string memory_;
-  size_t position_ = 0;
-  platform::ScopedFile own_;
-  platform::FileHandle handle_ = platform::kInvalidFile;
-  const MessageBody* pipe_ = nullptr;
-  uint64_t remaining_ = 0;
-  bool limited_ = false;
-};
-
-// A new "BSV" file in the temporary directory, open for reading and
-// writing; *path names it.
-platform::ScopedFile CreateTemporary(std::string* path, uint32_t flags) {
-  std::string dir;
-  if (!platform::temp_directory(&dir) || !platform::temp_file_name(dir, "BSV", path)) return {};
-  platform::ScopedFile f(platform::file_open(*path, platform::kGenericRead | platform::kGenericWrite, 0,
-                                             platform::kCreateAlways, flags | platform::kFlagSequentialScan));
-  if (!f) platform::file_delete(*path);
-  return f;
-}
-
 class IncludeRun {
  public:
   IncludeRun(RequestServices& services, RequestContext& ctx) : services_(services), ctx_(ctx) {
@@ -354,14 +270,8 @@ class IncludeRun {
     const bool ran = RunChildRequest(services_, ctx_, url, child.get());
     t_included_child = outer;
     const int status = child->response.status_code;
-    if (!ran || status < 200 || status > 299) return false;
-    BodySource source;
-    if (!source.Open(child->response.body)) {
-      if (child->response.body.kind() != MessageBody::kMemory) return false;
-      *content = child->response.body.memory();
-      return true;
-    }
-    return source.ReadWhole(content);
+    if (!ran || status < 200 || status > 299 || child->response.body.empty()) return false;
+    return BodyReader(child->response.body).ReadAll(content, std::numeric_limits<uint64_t>::max());
   }
 
   void Echo(std::string* out) {
@@ -517,18 +427,14 @@ class IncludeRun {
   // time-out that ends the program and all it started.
   bool RunProgram(const CgiRequestInfo& child, const std::string& command, const std::string& directory,
                   std::string* output) {
-    platform::PipeHandle r = platform::kInvalidPipe, w = platform::kInvalidPipe;
-    if (!platform::pipe_create(&r, &w, true, false)) return false;
-    platform::ScopedPipe input(r);
-    platform::pipe_close(w);
-    std::string path;
-    platform::ScopedFile file = CreateTemporary(&path, platform::kFlagDeleteOnClose);
-    if (!file) return false;
+    ChildInput input;
+    TempFile file;
+    if (!input.Open(MessageBody()) || !file.CreateUnnamed()) return false;
     services_.logs.Trace("[SSI exec] WorkPath: " + directory + " CmdLine: " + command, &ctx_);
-    if (!RunScriptToCompletion(child, command, directory, platform::ChildStdio::pipe(input.get()),
-                               platform::ChildStdio::file(file.get())))
+    if (!RunScriptToCompletion(child, command, directory, input.stdio(), platform::ChildStdio::file(file.handle())))
       return false;
-    return platform::file_seek(file.get(), 0) && ReadAll(file.get(), output);
+    platform::ScopedFile written = file.TakeForReading();
+    return written && ReadAll(written.get(), output);
   }
 
   RequestServices& services_;
@@ -546,60 +452,51 @@ StageResult RunServerSideIncludes(RequestServices& services, RequestContext& ctx
   HttpMessage& resp = ctx.response;
   resp.Set(kHdrContentType, "text/html");
   resp.Clear(kHdrContentLength);
-  BodySource input;
-  if (!input.Open(resp.body)) {
+  if (resp.body.empty()) {
     RespondError(ctx, 500, "SSI Processing Error");
     services.logs.Error("SSI Processing Error on " + ctx.mapping.physical_path, &ctx);
     return kStageStop;
   }
   // The page is built in memory; only a page larger than one flush goes
   // to a temporary file, so a typical page costs no file at all.
-  std::string path;
-  platform::ScopedFile output;
+  TempFile output;
   std::string pending;
-  uint64_t written = 0;
   bool ok = true;
   auto flush = [&] {
     if (!ok) pending.clear();  // nothing more is kept once a write failed
     if (pending.empty()) return;
-    if (!output) {
-      output = CreateTemporary(&path, 0);
-      if (!output) {
-        ok = false;
-        return;
-      }
-    }
-    ok = platform::file_write(output.get(), pending.data(), pending.size()) ==
-         static_cast<int64_t>(pending.size());
-    written += pending.size();
+    if (output.handle() == platform::kInvalidFile) ok = output.CreateUnnamed();
+    ok = ok && output.Write(pending.data(), pending.size());
     pending.clear();
   };
-  if (input.valid()) {
+  {
+    // The document streams through the scanner as it is read.
+    BodyReader input(resp.body);
     IncludeRun run(services, ctx);
     IncludeScanner scanner;
     char buffer[16384];
-    while (size_t n = input.Read(buffer, sizeof buffer)) {
-      scanner.Feed(std::string_view(buffer, n), &pending,
+    int64_t n;
+    while ((n = input.Read(buffer, sizeof buffer)) > 0) {
+      scanner.Feed(std::string_view(buffer, static_cast<size_t>(n)), &pending,
                    [&run](std::string_view d, std::string* o) { run.Directive(d, o); });
       if (pending.size() >= kFlushSize) flush();
     }
     scanner.Finish(&pending);
   }
-  if (ok && !output) {
+  if (ok && output.handle() == platform::kInvalidFile) {
     resp.SetNumber(kHdrContentLength, pending.size());
-    resp.body.AdoptMemory(std::move(pending));
+    resp.body.SetMemory(std::move(pending));
     return kStageDone;
   }
   flush();
-  output.reset();
   if (!ok) {
     // Nothing could be written: an empty body, the status as it was.
-    if (!path.empty()) platform::file_delete(path);
     resp.body.Reset();
     resp.SetNumber(kHdrContentLength, 0);
     return kStageDone;
   }
-  resp.body.UseTemporaryFile(path);
+  const uint64_t written = output.written();
+  resp.body.SetFile(output.TakeForReading(), 0, written);
   resp.SetNumber(kHdrContentLength, written);
   return kStageDone;
 }

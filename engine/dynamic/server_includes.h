@@ -81,9 +81,10 @@ class IncludeScanner {
 };
 
 // The finishing step for a response whose type is an include type: runs
-// the directives of its body into a new body of type "text/html" (in
-// memory, or a temporary file when large). Answers 500 "SSI Processing Error" when the body cannot be
-// read as a file. Has the handler shape so the core can hold it.
+// the directives of its body, as it is read, into a new body of type
+// "text/html" (in memory, or a temporary file when large). Answers 500
+// "SSI Processing Error" when the response has no body. Has the handler
+// shape so the core can hold it.
 StageResult RunServerSideIncludes(RequestServices& services, RequestContext& ctx);
 
 }  // namespace brisvane

@@ -3,49 +3,18 @@
 #include "engine/core/error_page.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/statistics.h"
+#include "engine/core/temp_file.h"
 #include "engine/core/virtual_server.h"
 #include "engine/dynamic/cgi_request_info.h"
+#include "engine/dynamic/child_input.h"
 #include "engine/dynamic/script_output.h"
 #include "engine/dynamic/script_process.h"
-#include "platform/scoped_handle.h"
 #include "platform/system.h"
 
 namespace brisvane {
 namespace {
 
 constexpr char kLaunchError[] = "Standard CGI Launch Error";
-
-// A new "BSV" file in the temporary directory, open for reading and
-// writing, removed by the system when its last handle closes.
-platform::ScopedFile CreateOutputFile() {
-  std::string dir, path;
-  if (!platform::temp_directory(&dir) || !platform::temp_file_name(dir, "BSV", &path)) return {};
-  platform::ScopedFile f(platform::file_open(path, platform::kGenericRead | platform::kGenericWrite, 0,
-                                             platform::kCreateAlways, platform::kFlagDeleteOnClose));
-  if (!f) platform::file_delete(path);
-  return f;
-}
-
-// The child's standard input: the request body's file, or a pipe whose
-// writing end is already closed, so that the program reads the end at once.
-bool OpenInput(const RequestContext& ctx, platform::ScopedFile* file, platform::ScopedPipe* pipe) {
-  const MessageBody& body = ctx.request.body;
-  if ((body.kind() == MessageBody::kTemporaryFile || body.kind() == MessageBody::kExistingFile) &&
-      !body.path().empty()) {
-    // Shared for deletion: the body deletes its file when the request is
-    // done, and on Windows a child's copy of this handle may outlive the
-    // wait by a moment.
-    file->reset(platform::file_open(body.path(), platform::kGenericRead,
-                                    platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-                                    platform::kOpenAlways, platform::kFlagSequentialScan));
-    return static_cast<bool>(*file);
-  }
-  platform::PipeHandle r = platform::kInvalidPipe, w = platform::kInvalidPipe;
-  if (!platform::pipe_create(&r, &w, true, false)) return false;
-  pipe->reset(r);
-  platform::pipe_close(w);
-  return true;
-}
 
 }  // namespace
 
@@ -85,20 +54,17 @@ StageResult LaunchStandardCgi(RequestServices& services, RequestContext& ctx) {
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
   }
-  platform::ScopedFile output = CreateOutputFile();
-  platform::ScopedFile input_file;
-  platform::ScopedPipe input_pipe;
-  const bool have_input = OpenInput(ctx, &input_file, &input_pipe);
-  if (!output || !have_input) {
+  // The output needs no name: the child writes it through its handle.
+  TempFile output;
+  ChildInput input;
+  if (!output.CreateUnnamed() || !input.Open(ctx.request.body)) {
     services.logs.Error("Standard CGI Launch: Error creating CGI handles!", &ctx);
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
   }
-  const platform::ChildStdio input = input_file ? platform::ChildStdio::file(input_file.get())
-                                                : platform::ChildStdio::pipe(input_pipe.get());
   bool timed_out = false;
-  if (!RunScriptToCompletion(info, cmd.command_line, cmd.working_directory, input,
-                             platform::ChildStdio::file(output.get()), &timed_out)) {
+  if (!RunScriptToCompletion(info, cmd.command_line, cmd.working_directory, input.stdio(),
+                             platform::ChildStdio::file(output.handle()), &timed_out)) {
     const platform::os_error code = platform::last_error();
     services.logs.Error(LaunchFailedLine("Standard CGI", cmd.command_line, code), &ctx);
     RespondError(ctx, 500, kLaunchError);
@@ -107,7 +73,7 @@ StageResult LaunchStandardCgi(RequestServices& services, RequestContext& ctx) {
   // What it wrote is still the answer; the log says why it is cut short.
   if (timed_out) services.logs.Error(TimedOutLine("Standard CGI", cmd.command_line, info.timeout_ms), &ctx);
   services.statistics.CountCgiExec();
-  return ProcessScriptOutput(services, ctx, output.release()) ? kStageDone : kStageStop;
+  return ProcessScriptOutput(services, ctx, output.TakeForReading()) ? kStageDone : kStageStop;
 }
 
 }  // namespace brisvane

@@ -8,6 +8,7 @@
 #include "engine/core/error_page.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/statistics.h"
+#include "engine/core/temp_file.h"
 #include "engine/core/text_util.h"
 #include "engine/dynamic/cgi_request_info.h"
 #include "engine/dynamic/script_output.h"
@@ -34,12 +35,6 @@ constexpr size_t kTokenLimit = 10239;
 constexpr size_t kDecodeLimit = 8191;
 // Longest value that stays in the profile itself.
 constexpr size_t kLiteralLimit = 254;
-
-// A new empty "BSV" file in the temporary directory (mode 0600 on POSIX).
-bool NewTempFile(std::string* path) {
-  std::string dir;
-  return platform::temp_directory(&dir) && platform::temp_file_name(dir, "BSV", path);
-}
 
 // Reads the content file one delimited token at a time, without holding
 // the whole body in memory.
@@ -92,17 +87,12 @@ bool IsLiteral(const std::string& value) {
 class WindowsCgiRunner {
  public:
   explicit WindowsCgiRunner(const CgiRequestInfo& params) : params_(params) {}
-  ~WindowsCgiRunner() {
-    for (const std::string& f : temp_files_) platform::file_delete(f);
-  }
-  WindowsCgiRunner(const WindowsCgiRunner&) = delete;
-  WindowsCgiRunner& operator=(const WindowsCgiRunner&) = delete;
 
   // Runs `program` in `working_directory` (empty: the program's own) with
-  // the request body's file `content_file` (empty: an empty file made
-  // here), for the output file `output_file`. False with error() set when
-  // it could not be started, the wait failed or the time-out ended it.
-  bool Run(const std::string& program, const std::string& working_directory, const std::string& content_file,
+  // a content file holding `body`, for the output file `output_file`.
+  // False with error() set when it could not be started, the wait failed
+  // or the time-out ended it.
+  bool Run(const std::string& program, const std::string& working_directory, MessageBody& body,
            const std::string& output_file);
   platform::os_error error() const { return error_; }
 
@@ -111,9 +101,12 @@ class WindowsCgiRunner {
     error_ = e;
     return false;
   }
-  // A new temporary file that this runner deletes; false once the runner
-  // holds kMaxTempFiles or when none can be made.
+  // A new named temporary file that goes with this runner; false once the
+  // runner holds kMaxTempFiles or when none can be made.
   bool ListedTempFile(std::string* path);
+  // The content file: the program opens it by name, so the body, which has
+  // none, is copied into a file of the runner's.
+  bool WriteContentFile(MessageBody& body);
   void WriteProfile(platform::ProfileFile& profile);
   void WriteFormFields(platform::ProfileFile& profile);
   void WriteFormField(platform::ProfileFile& profile, const std::string& name, std::string value);
@@ -125,7 +118,7 @@ class WindowsCgiRunner {
   std::string content_file_;
   std::string output_file_;
   std::string profile_file_;
-  std::vector<std::string> temp_files_;
+  std::vector<TempFile> temp_files_;
   // Per section and name, the next suffix worth trying: the ones below it
   // are known to be taken, so many fields of one name cost one probe each.
   std::unordered_map<std::string, unsigned> next_suffix_;
@@ -133,8 +126,29 @@ class WindowsCgiRunner {
 };
 
 bool WindowsCgiRunner::ListedTempFile(std::string* path) {
-  if (temp_files_.size() >= kMaxTempFiles || !NewTempFile(path)) return false;
-  temp_files_.push_back(*path);
+  if (temp_files_.size() >= kMaxTempFiles) return false;
+  TempFile file;
+  if (!file.CreateNamed()) return false;
+  *path = file.path();
+  temp_files_.push_back(std::move(file));
+  return true;
+}
+
+bool WindowsCgiRunner::WriteContentFile(MessageBody& body) {
+  if (!ListedTempFile(&content_file_)) return Fail(platform::last_error());
+  if (body.empty()) return true;
+  TempFile& file = temp_files_.back();
+  if (!file.OpenForWriting()) return Fail(file.error());
+  BodyReader reader(body);
+  std::string buffer(65536, '\0');
+  for (;;) {
+    const int64_t n = reader.Read(buffer.data(), buffer.size());
+    if (n < 0) return Fail(platform::last_error());
+    if (n == 0) break;
+    if (!file.Write(buffer.data(), static_cast<size_t>(n))) return Fail(file.error());
+  }
+  // Closed, so that the program may open it however it likes.
+  file.Close();
   return true;
 }
 
@@ -230,8 +244,8 @@ platform::ProcessStart WindowsCgiRunner::Command(const std::string& program,
   return start;
 }
 
-bool WindowsCgiRunner::Run(const std::string& program, const std::string& working_directory,
-                           const std::string& content_file, const std::string& output_file) {
+bool WindowsCgiRunner::Run(const std::string& program, const std::string& working_directory, MessageBody& body,
+                           const std::string& output_file) {
   if (program.empty() || output_file.empty()) return Fail(platform::err::kInvalidParameter);
   std::string directory = working_directory;
   if (directory.empty()) {
@@ -239,8 +253,7 @@ bool WindowsCgiRunner::Run(const std::string& program, const std::string& workin
     directory = sep == std::string::npos ? program : program.substr(0, sep == 0 ? 1 : sep);
   }
   output_file_ = output_file;
-  content_file_ = content_file;
-  if (content_file_.empty() && !ListedTempFile(&content_file_)) return Fail(platform::last_error());
+  if (!WriteContentFile(body)) return false;
   if (!ListedTempFile(&profile_file_)) return Fail(platform::last_error());
   platform::ProfileFile profile(profile_file_);
   WriteProfile(profile);
@@ -256,36 +269,30 @@ bool WindowsCgiRunner::Run(const std::string& program, const std::string& workin
 
 StageResult LaunchWindowsCgi(RequestServices& services, RequestContext& ctx) {
   const std::string& program = ctx.mapping.physical_path;
-  const MessageBody& body = ctx.request.body;
-  const bool named_body = body.kind() == MessageBody::kTemporaryFile || body.kind() == MessageBody::kExistingFile;
-  const std::string content_file = named_body ? body.path() : std::string();
   services.logs.Trace("[Windows CGI Launch] Executable: " + program + " Args: " + ctx.request.query +
                           " Path Info: " + ctx.mapping.path_info,
                       &ctx);
   CgiRequestInfo info;
   FillCgiRequestInfo(ctx, &info);
 
-  std::string output_file;
-  bool ran = NewTempFile(&output_file);
-  platform::os_error code = ran ? platform::err::kSuccess : platform::last_error();
+  // The program writes its output by name; the file goes on every path.
+  TempFile output;
+  bool ran = output.CreateNamed();
+  platform::os_error code = ran ? platform::err::kSuccess : output.error();
   if (ran) {
     // The runner's own files are gone before the response is.
     WindowsCgiRunner runner(info);
-    ran = runner.Run(program, "", content_file, output_file);
+    ran = runner.Run(program, "", ctx.request.body, output.path());
     code = runner.error();
   }
   if (!ran) {
-    if (!output_file.empty()) platform::file_delete(output_file);
     services.logs.Error(LaunchFailedLine("Windows CGI", program, code), &ctx);
     RespondError(ctx, 500, kLaunchError);
     return kStageStop;
   }
   services.statistics.CountCgiExec();
-  // The body owns the file from here and removes it when it closes.
-  const platform::FileHandle output = platform::file_open(output_file, platform::kGenericRead, 0,
-                                                          platform::kOpenAlways, platform::kFlagDeleteOnClose);
-  if (output == platform::kInvalidFile) platform::file_delete(output_file);
-  return ProcessScriptOutput(services, ctx, output) ? kStageDone : kStageStop;
+  // The body owns the file from here and it goes when the body does.
+  return ProcessScriptOutput(services, ctx, output.TakeForReading()) ? kStageDone : kStageStop;
 }
 
 }  // namespace brisvane

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <random>
 
 #include "platform/file.h"
 #include "platform/posix/errno_map.h"
@@ -476,23 +477,109 @@ bool temp_directory(std::string* dir) {
   return true;
 }
 
-bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path) {
-  // Up to three characters of the prefix, as GetTempFileName, then random
-  // characters (mkstemp): a numbered series could be pre-created by another
-  // local user. Mode 0600, since request bodies land here.
+namespace {
+
+// "<up to three characters of prefix>XXXXXX.TMP" in `dir`.
+std::string temp_template(const std::string& dir, const std::string& prefix) {
   std::string name = dir.empty() ? std::string(".") : dir;
   if (name.back() != '/') name += '/';
-  name += prefix.substr(0, 3) + "XXXXXX.TMP";
+  return name + prefix.substr(0, 3) + "XXXXXX.TMP";
+}
+
+os_error temp_error(int e) { return e == ENOENT ? err::kPathNotFound : posix::from_errno(e); }
+
+// A new file from the template with the mode given (the umask applies),
+// in the way of mkostemps, whose files are always 0600.
+int create_unique(std::vector<char>& name, mode_t mode) {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const size_t x = name.size() - 1 - 4 - 6;  // the six X before ".TMP" and the NUL
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (size_t i = 0; i < 6; ++i) name[x + i] = kChars[random() % (sizeof kChars - 1)];
+    const int fd = open_retrying(name.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+FileHandle wrap(int fd) {
+  auto* file = new PosixFile;
+  file->fd = fd;
+  return reinterpret_cast<FileHandle>(file);
+}
+
+}  // namespace
+
+bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path, bool private_file) {
+  // Up to three characters of the prefix, as GetTempFileName, then random
+  // characters: a numbered series could be pre-created by another local
+  // user. Mode 0600 by default, since request bodies land here.
+  const std::string name = temp_template(dir, prefix);
   std::vector<char> buf(name.begin(), name.end());
   buf.push_back('\0');
   int fd;
-  do {
-    fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(errno == ENOENT ? err::kPathNotFound : posix::from_errno(errno));
+  if (private_file) {
+    do {
+      fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+  } else {
+    fd = create_unique(buf, 0666);
+  }
+  if (fd < 0) return fail(temp_error(errno));
   ::close(fd);
   *path = buf.data();
   return true;
+}
+
+FileHandle temp_file_unnamed(const std::string& dir, const std::string& prefix) {
+  const std::string where = dir.empty() ? std::string(".") : dir;
+#ifdef O_TMPFILE
+  int fd = open_retrying(where.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) return wrap(fd);
+  // Not every file system has unnamed files: a name removed at once.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    set_last_error(temp_error(errno));
+    return kInvalidFile;
+  }
+#endif
+  const std::string name = temp_template(where, prefix);
+  std::vector<char> buf(name.begin(), name.end());
+  buf.push_back('\0');
+  int named;
+  do {
+    named = ::mkostemps(buf.data(), 4, O_CLOEXEC);
+  } while (named < 0 && errno == EINTR);
+  if (named < 0) {
+    set_last_error(temp_error(errno));
+    return kInvalidFile;
+  }
+  ::unlink(buf.data());
+  return wrap(named);
+}
+
+bool file_replace(const std::string& from, const std::string& to) {
+  struct stat st {};
+  // MoveFileEx will not replace a read-only file or a directory; rename
+  // would replace the first and, given an empty one, the second.
+  if (::stat(to.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)))
+    return fail(err::kAccessDenied);
+  if (::rename(from.c_str(), to.c_str()) != 0) return fail(path_error(errno, to));
+  return true;
+}
+
+FileHandle file_duplicate(FileHandle f) {
+  PosixFile* p = from_handle(f);
+  if (!p) {
+    fail(err::kInvalidHandle);
+    return kInvalidFile;
+  }
+  const int fd = ::fcntl(p->fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    fail_errno();
+    return kInvalidFile;
+  }
+  return wrap(fd);
 }
 
 }  // namespace platform

@@ -140,5 +140,29 @@ TEST_F(FilePosixTest, HandlesDoNotLeakIntoChildPrograms) {
   file_close(f);
 }
 
+// A file that is to become a document is not private: it takes the
+// access of any new file, as the document it replaces had.
+TEST_F(FilePosixTest, PublicTempFilesTakeTheUmaskAndUnnamedOnesHaveNoName) {
+  mode_t old_mask = umask(027);
+  std::string made;
+  bool ok = temp_file_name(dir_.string(), "BSV", &made, false);
+  umask(old_mask);
+  ASSERT_TRUE(ok) << last_error();
+  struct stat st {};
+  ASSERT_EQ(stat(made.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << made;
+  EXPECT_EQ(fs::path(made).filename().string().substr(0, 3), "BSV");
+  fs::remove(made);
+
+  FileHandle f = temp_file_unnamed(dir_.string(), "BSV");
+  ASSERT_NE(f, kInvalidFile) << last_error();
+  // Nothing to find while it is open either: a crash leaves nothing.
+  EXPECT_TRUE(fs::is_empty(dir_));
+  ASSERT_EQ(fstat(posix::file_descriptor(f), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_TRUE(fcntl(posix::file_descriptor(f), F_GETFD) & FD_CLOEXEC);
+  file_close(f);
+}
+
 }  // namespace
 }  // namespace platform

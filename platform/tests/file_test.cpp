@@ -372,5 +372,62 @@ TEST_F(FileTest, TempFileNamesAreNewUniqueFilesInTheDirectory) {
   EXPECT_FALSE(temp_file_name(path("no-dir"), "bv", &none));
 }
 
+// A PUT moves its new document over the old one: the target is whole,
+// old or new, and a refused replacement leaves both files as they were.
+TEST_F(FileTest, ReplaceMovesAFileOverAnotherInOneStep) {
+  put("new.tmp", "new content");
+  put("doc.txt", "old");
+  ASSERT_TRUE(file_replace(path("new.tmp"), path("doc.txt"))) << last_error();
+  EXPECT_EQ(get("doc.txt"), "new content");
+  EXPECT_FALSE(fs::exists(path("new.tmp")));
+
+  put("fresh.tmp", "first");
+  ASSERT_TRUE(file_replace(path("fresh.tmp"), path("created.txt"))) << last_error();
+  EXPECT_EQ(get("created.txt"), "first");
+
+  put("locked.txt", "keep");
+  fs::permissions(path("locked.txt"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  put("other.tmp", "lost");
+  EXPECT_FALSE(file_replace(path("other.tmp"), path("locked.txt")));
+  EXPECT_EQ(last_error(), err::kAccessDenied);
+  EXPECT_EQ(get("locked.txt"), "keep");
+  EXPECT_EQ(get("other.tmp"), "lost");
+
+  fs::create_directory(path("folder"));
+  EXPECT_FALSE(file_replace(path("other.tmp"), path("folder")));
+  EXPECT_EQ(last_error(), err::kAccessDenied);
+  EXPECT_TRUE(fs::is_directory(path("folder")));
+
+  EXPECT_FALSE(file_replace(path("other.tmp"), path("no-dir") + kPathSeparator + "x.txt"));
+  EXPECT_TRUE(is_not_found(last_error())) << last_error();
+  EXPECT_EQ(get("other.tmp"), "lost");
+}
+
+// Request bodies and script output live in unnamed files: whatever happens
+// to the handle's owner, closing it leaves nothing in the directory.
+TEST_F(FileTest, UnnamedTempFilesHoldDataAndVanishWithTheirLastHandle) {
+  FileHandle f = temp_file_unnamed(dir_, "BSV");
+  ASSERT_NE(f, kInvalidFile) << last_error();
+  const std::string data(100000, 'u');
+  ASSERT_EQ(file_write(f, data.data(), data.size()), static_cast<int64_t>(data.size()));
+  FileHandle copy = file_duplicate(f);
+  ASSERT_NE(copy, kInvalidFile) << last_error();
+  ASSERT_TRUE(file_close(f));
+  // The duplicate keeps the file and shares the position: it stands at the end.
+  char byte = 0;
+  EXPECT_EQ(file_read(copy, &byte, 1), 0);
+  ASSERT_TRUE(file_seek(copy, 99999));
+  EXPECT_EQ(file_read(copy, &byte, 1), 1);
+  EXPECT_EQ(byte, 'u');
+  ASSERT_TRUE(file_close(copy));
+  std::vector<DirEntry> left;
+  ASSERT_TRUE(list_directory(dir_, &left));
+  EXPECT_TRUE(left.empty()) << left.front().name;
+
+  EXPECT_EQ(temp_file_unnamed(path("no-dir"), "BSV"), kInvalidFile);
+  EXPECT_TRUE(is_not_found(last_error())) << last_error();
+}
+
 }  // namespace
 }  // namespace platform

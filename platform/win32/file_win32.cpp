@@ -231,11 +231,54 @@ bool temp_directory(std::string* dir) {
   return true;
 }
 
-bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path) {
+// GetTempFileName's files take the directory's inherited access, which is
+// what a new document there gets too; the user's temporary directory is
+// private to the user already.
+bool temp_file_name(const std::string& dir, const std::string& prefix, std::string* path, bool) {
   char buf[MAX_PATH];
-  if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) return false;
+  if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) {
+    // A missing directory is a missing path, as on POSIX, not "not a
+    // directory".
+    if (GetLastError() == ERROR_DIRECTORY && GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES)
+      SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   *path = buf;
   return true;
+}
+
+FileHandle temp_file_unnamed(const std::string& dir, const std::string& prefix) {
+  std::string path;
+  if (!temp_file_name(dir, prefix, &path)) return kInvalidFile;
+  // The system deletes a delete-on-close file when its last handle goes,
+  // also when the process is ended, so nothing is left behind.
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    DeleteFileA(path.c_str());
+    SetLastError(e);
+  }
+  return reinterpret_cast<FileHandle>(h);
+}
+
+bool file_replace(const std::string& from, const std::string& to) {
+  // Windows refuses a read-only target; said here, so that every system
+  // that runs this code does (Wine replaces one).
+  const DWORD attrs = GetFileAttributesA(to.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+FileHandle file_duplicate(FileHandle f) {
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  HANDLE self = GetCurrentProcess();
+  if (!DuplicateHandle(self, to_native(f), self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return kInvalidFile;
+  return reinterpret_cast<FileHandle>(copy);
 }
 
 }  // namespace platform

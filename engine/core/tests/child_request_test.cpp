@@ -32,7 +32,7 @@ class ChildRequestTest : public TestServer {
 
   std::string Body(RequestContext& child) {
     std::string text;
-    child.response.body.ReadInline(&text, 1 << 20);
+    BodyReader(child.response.body).ReadAll(&text, 1 << 20);
     return text;
   }
 };

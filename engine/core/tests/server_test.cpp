@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -189,6 +191,90 @@ TEST_F(ServerTest, PutAndDelete) {
   EXPECT_EQ(r.status_line, "HTTP/1.1 405 Method not allowed on this resource");
   EXPECT_EQ(r.Header("Allow"), "GET, HEAD");
 }
+
+// A request body that the temporary folder cannot take is answered, not
+// dropped, and the system's reason reaches the error log.
+TEST_F(ServerTest, RequestBodyThatCannotBeStoredIsAnswered) {
+#ifdef _WIN32
+  const char* variable = "TMP";
+#else
+  const char* variable = "TMPDIR";
+#endif
+  std::mutex mu;
+  std::vector<std::string> boxes;
+  platform::set_message_box_hook([&](const std::string& text, const std::string& caption, unsigned) {
+    std::lock_guard<std::mutex> lock(mu);
+    boxes.push_back(caption + ": " + text);
+  });
+  const std::optional<std::string> saved = platform::get_env(variable);
+  platform::set_env(variable, DocPath("no-such-folder") + platform::kPathSeparator);
+  Response r = Get("PUT /stored.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
+  if (saved)
+    platform::set_env(variable, *saved);
+  else
+    platform::unset_env(variable);
+  platform::set_message_box_hook(nullptr);
+  EXPECT_EQ(r.code, 500) << r.status_line;
+  EXPECT_EQ(r.Header("Connection"), "close");
+  EXPECT_FALSE(std::filesystem::exists(DocPath("stored.txt")));
+  const std::vector<std::string> lines = HookLines();
+  const auto line = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find("Unable to store the request body - ") != std::string::npos;
+  });
+  ASSERT_NE(line, lines.end());
+  // The system's text follows.
+  EXPECT_GT(line->size(), line->find(" - ") + 3 + 5) << *line;
+  std::lock_guard<std::mutex> lock(mu);
+  EXPECT_EQ(boxes, std::vector<std::string>{"Critical Error: Unable to open temporary file"});
+}
+
+#ifndef _WIN32
+// Some logged line holds `text`.
+bool Logged(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+// A file system of its own, as small as asked, for as long as it lives.
+class SmallVolume {
+ public:
+  SmallVolume(const std::string& dir, const char* size) : dir_(dir) {
+    std::filesystem::create_directories(dir);
+    const std::string command = std::string("mount -t tmpfs -o size=") + size + " tmpfs '" + dir + "' 2>/dev/null";
+    mounted_ = std::system(command.c_str()) == 0;
+  }
+  ~SmallVolume() {
+    if (mounted_) std::system(("umount '" + dir_ + "' 2>/dev/null").c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+// A PUT that runs out of disk half-way answers 409 and logs why; the
+// document it was replacing stays as it was, and nothing is left beside it.
+TEST_F(ServerTest, PutThatFailsMidWriteKeepsTheOldDocument) {
+  SmallVolume volume(DocPath("full"), "2m");
+  if (!volume.mounted()) GTEST_SKIP() << "mounting a 2 MB tmpfs needs root; not tested here";
+  WriteFile("full/doc.txt", "the old document");
+  const std::string big = Bytes(3 * 1024 * 1024);
+  Response r = Get("PUT /full/doc.txt HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(big.size()) +
+                   "\r\n\r\n" + big);
+  EXPECT_EQ(r.status_line, "HTTP/1.1 409 PUT Conflict Error");
+  EXPECT_EQ(ReadFile("full/doc.txt"), "the old document");
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(DocPath("full")))
+    left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"doc.txt"});
+  EXPECT_TRUE(Logged(HookLines(), "Error writing \"" + DocPath("full/doc.txt") + "\" - " +
+                                      platform::error_message(platform::err::kDiskFull)));
+  // One that fits still replaces it.
+  r = Get("PUT /full/doc.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nnew");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 200 Document written");
+  EXPECT_EQ(ReadFile("full/doc.txt"), "new");
+}
+#endif
 
 TEST_F(ServerTest, FailedDeleteIsNotReportedAsDone) {
   // A directory cannot be deleted as a file.
