@@ -429,6 +429,9 @@ class Store {
     bool had_old = stamp_.exists;
     if (had_old) mode = old.st_mode & 07777;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // The umask must not narrow the old file's mode: a group that shares
+    // the settings (a service's) keeps them writable whoever saves.
+    if (fd >= 0 && had_old) ::fchmod(fd, mode);
     if (fd < 0) {
       loaded_ = false;  // the tree holds a change the file does not
       return posix::from_errno(errno);
