@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and this
-# machine lacks. Usage: tools/deps.sh [native|windows|all]
+# machine lacks. Usage: tools/deps.sh [native|windows|deb|all]
 set -u
 want=${1:-all}
 
@@ -11,6 +11,16 @@ add() { for p in "$@"; do have "$p" || need+=("$p"); done; }
 add cmake ninja-build g++ googletest curl wget perl goaccess libcgi-pm-perl php-cgi python3
 case "$want" in
   windows|all) add g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 ;;
+esac
+case "$want" in
+  # The Debian package: its build, its checker, and systemd-analyze for its
+  # unit when systemd installs here without removing anything.
+  deb|all)
+    add dpkg-dev lintian
+    if ! have systemd && apt-get -s install systemd 2>/dev/null | grep -q '^Inst systemd ' &&
+       ! apt-get -s install systemd 2>/dev/null | grep -q '^Remv '; then
+      add systemd
+    fi ;;
 esac
 
 if [ ${#need[@]} -gt 0 ]; then
