@@ -8,6 +8,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
+bash tools/deps.sh package >&2
 out=${1:-$root/build}
 build=$root/build/deb
 
