@@ -62,7 +62,6 @@ std::string SystemdUnitText(const UnitOptions& options) {
       "# The Brisvane web server as a systemd service.\n"
       "[Unit]\n"
       "Description=" + std::string(kToolDisplayName) + "\n"
-      "Documentation=man:vanehost(8)\n"
       "After=network.target\n"
       "\n"
       "[Service]\n"
