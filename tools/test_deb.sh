@@ -91,6 +91,11 @@ grep -qi "\"Port\"=dword:$(printf %08x "$port")" /etc/brisvane/registry.reg || f
 [ "$(stat -c '%G %a' /etc/brisvane/registry.reg)" = "brisvane 660" ] ||
   fail "after root's save registry.reg is $(stat -c '%U:%G %a' /etc/brisvane/registry.reg)"
 
+# Installing the package again (as an upgrade does) keeps those settings.
+dpkg -i --force-confnew "$deb" >>"$logs/dpkg.log" 2>&1 || { tail "$logs/dpkg.log"; fail "dpkg -i again"; }
+grep -qi "\"Port\"=dword:$(printf %08x "$port")" /etc/brisvane/registry.reg || fail "installing again replaced the settings"
+[ "$(stat -c '%U:%G %a' /etc/brisvane/registry.reg)" = "root:brisvane 660" ] || fail "installing again changed the settings' owner or mode"
+
 # A CGI program that tells whose rights it has.
 cat >/usr/lib/brisvane/cgi-bin/whoami <<'SH'
 #!/bin/sh
