@@ -9,6 +9,7 @@
 set -u
 cd "$(dirname "$0")/.."
 root=$PWD
+[ "$(id -u)" = 0 ] || { echo "   skipped: needs root to install a package"; exit 77; }
 logs=$root/build/test-deb
 mkdir -p "$logs"
 work=$(mktemp -d)
@@ -27,7 +28,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-[ "$(id -u)" = 0 ] || { echo "   skipped: needs root to install a package"; exit 77; }
 if dpkg-query -W -f='${Status}' brisvane 2>/dev/null | grep -q 'installed'; then
   echo "   skipped: a brisvane package is installed here already; it is left alone"
   exit 77
