@@ -14,6 +14,10 @@ constexpr const char* ServerSoftware(bool with_version) {
 // engine to reload its settings.
 inline constexpr char kFlushEventName[] = "BrisvaneServerFlushEvent";
 
+// Said at start by a server running with the system's full rights.
+inline constexpr char kRunningAsRootWarning[] =
+    "running as root: programs started by the server run as root too";
+
 // The name the host registers under with the service manager.
 inline constexpr char kServiceName[] = "SimpleService";
 

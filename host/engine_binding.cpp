@@ -1,13 +1,29 @@
 #include "host/engine_binding.h"
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/system.h"
 
 namespace brisvane {
 
+namespace {
+// Beside the host (an install directory, the build's stage), else where a
+// system package keeps private libraries: ../lib/brisvane from the program
+// folder, as for /usr/sbin/vanehost and /usr/lib/brisvane.
+std::string EngineLibraryPath() {
+  const std::string dir = platform::executable_directory();
+  const std::string beside = dir + platform::kPathSeparator + platform::engine_library_name();
+  if (platform::file_attributes(beside) != platform::kInvalidAttributes) return beside;
+  const std::string packaged = dir + platform::kPathSeparator + ".." + platform::kPathSeparator +
+                               "lib" + platform::kPathSeparator + "brisvane" +
+                               platform::kPathSeparator + platform::engine_library_name();
+  if (platform::file_attributes(packaged) != platform::kInvalidAttributes) return packaged;
+  return beside;  // its load failure names the usual place
+}
+}  // namespace
+
 EngineBinding::EngineBinding() {
-  std::string path = platform::executable_directory() + platform::kPathSeparator +
-                     platform::engine_library_name();
+  std::string path = EngineLibraryPath();
   library_.reset(platform::library_load(path));
   if (!library_) {
     status_ = platform::error_message(platform::last_error());

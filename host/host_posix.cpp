@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/product.h"
 #include "host/startup.h"
 #include "platform/message_box.h"
 
@@ -103,6 +104,9 @@ int main(int argc, char** argv) {
   if (start->command_line.mode == brisvane::HostMode::kService) {
     // A service manager shows no boxes: failures go to the logs.
     platform::set_notice_policy(platform::NoticePolicy::kNoDesktop);
+    // The engine writes it to the error log; without a log hook the
+    // service's console (the journal) hears it from here.
+    if (::geteuid() == 0) std::fprintf(stderr, "%s\n", brisvane::kRunningAsRootWarning);
     return RunService(start->engine, set);
   }
   start->engine->SetLogHook(PrintLine, 30, 0);

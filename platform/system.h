@@ -37,6 +37,11 @@ uint32_t current_process_id();
 // to skip checks that meet a known gap of Wine's; the code never does.
 bool running_under_wine();
 
+// True when the process runs with the system's full rights (root's
+// effective user id on POSIX); programs it starts inherit them. Never on
+// Windows, where rights come with the account and are not told apart here.
+bool running_as_superuser();
+
 // Process priority class: 0 idle, 1 normal, 2 high. False when the
 // system refuses (on POSIX raising it needs privileges).
 bool set_priority_class(int level);

@@ -3,8 +3,12 @@
 // When systemd runs, the unit is enabled, queried and stopped through
 // systemctl (BRISVANE_SYSTEMCTL names another program, for tests, and means
 // systemd runs); otherwise the tool says so and only writes or removes the
-// unit. The host's command line keeps its meaning: the first word is the
-// program, quoted words hold blanks.
+// unit. The unit runs the host as the user "brisvane" when it exists, with
+// the system read-only but for the folders the server writes. The host's
+// command line keeps its meaning: the first word is the program, quoted
+// words hold blanks.
+#include <pwd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -18,6 +22,7 @@
 #include "platform/process.h"
 #include "platform/system.h"
 #include "service/service_tool.h"
+#include "service/systemd_unit.h"
 
 namespace brisvane {
 namespace {
@@ -25,43 +30,6 @@ namespace {
 constexpr char kUnitName[] = "brisvane.service";
 // systemctl ends at once unless something is badly wrong; never hang on it.
 constexpr uint32_t kSystemctlTimeoutMs = 30000;
-
-// systemd reads "%" as a specifier, "$" as a variable and "\" as an escape
-// in command lines; doubling each keeps the text as given.
-std::string EscapeForUnit(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '%' || c == '$' || c == '\\') out += c;
-    out += c;
-  }
-  return out;
-}
-
-std::string UnescapeFromUnit(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if ((c == '%' || c == '$' || c == '\\') && i + 1 < text.size() && text[i + 1] == c) ++i;
-    out += c;
-  }
-  return out;
-}
-
-std::string UnitText(const std::string& command_line) {
-  return std::string("# Written by the Brisvane service tool.\n") +
-         "[Unit]\n"
-         "Description=" + kToolDisplayName + "\n"
-         "After=network.target\n"
-         "\n"
-         "[Service]\n"
-         "Type=simple\n"
-         "ExecStart=" + EscapeForUnit(command_line) + "\n"
-         "ExecReload=/bin/kill -HUP $MAINPID\n"
-         "Restart=on-failure\n"
-         "\n"
-         "[Install]\n"
-         "WantedBy=multi-user.target\n";
-}
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
   platform::FileHandle f = platform::file_open(path, platform::kGenericRead, platform::kShareRead,
@@ -139,13 +107,22 @@ class SystemdServiceManager final : public ServiceManager {
   }
   bool CloseManager() override { return true; }
 
+  // The package's system user when there is one; else the service runs as
+  // root, and the user hears so.
+  std::string ServiceUser() {
+    if (::getpwnam(kServiceUser)) return kServiceUser;
+    out_(std::string("There is no user ") + kServiceUser + ": the service will run as root.\n");
+    return {};
+  }
+
   bool Create(const std::string& command_line) override {
     platform::FileHandle f = platform::file_open(unit_path_, platform::kGenericWrite, 0, platform::kCreateNew, 0);
     if (f == platform::kInvalidFile) {
       if (platform::last_error() == platform::err::kFileExists) platform::set_last_error(platform::err::kServiceExists);
       return false;
     }
-    std::string text = UnitText(command_line);
+    UnitOptions unit{command_line, ServiceUser(), WritablePathsFor(command_line)};
+    std::string text = SystemdUnitText(unit);
     bool written = platform::file_write(f, text.data(), text.size()) == static_cast<int64_t>(text.size());
     platform::os_error error = platform::last_error();
     platform::file_close(f);

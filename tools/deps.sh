@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and this
-# machine lacks. Usage: tools/deps.sh [native|windows|all]
+# machine lacks. Usage: tools/deps.sh [native|windows|package|deb|all]
 set -u
 want=${1:-all}
 
@@ -12,6 +12,14 @@ add cmake ninja-build g++ googletest curl wget perl goaccess libcgi-pm-perl php-
 case "$want" in
   windows|all) add g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 ;;
 esac
+case "$want" in
+  # The Debian package: its build (package), and for its test its checker
+  # and its dependencies.
+  package|deb|all) add dpkg-dev ;;
+esac
+case "$want" in
+  deb|all) add lintian adduser init-system-helpers ;;
+esac
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
@@ -22,4 +30,18 @@ if [ ${#need[@]} -gt 0 ]; then
     exit 1
   fi
 fi
+
+# systemd-analyze checks the package's unit: systemd is installed for it
+# only when that removes nothing (the package lists are fresh by now).
+case "$want" in
+  deb|all)
+    if ! have systemd; then
+      plan=$(apt-get -s install systemd 2>/dev/null)
+      if grep -q '^Inst systemd ' <<<"$plan" && ! grep -q '^Remv ' <<<"$plan"; then
+        echo "Installing: systemd (for systemd-analyze)"
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq systemd >>/tmp/brisvane-apt.log 2>&1 ||
+          echo "systemd could not be installed; the unit is not verified" >&2
+      fi
+    fi ;;
+esac
 exit 0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the x86_64 Windows suite under wine64 in a
-# fresh prefix, and the i686 Windows build. Ends with "N passed, N failed".
+# fresh prefix, the i686 Windows build, and the Debian package installed,
+# served from and purged (as root). Ends with "N passed, N failed".
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -132,6 +133,14 @@ if build build/test-win32 build/test-win32.log -DCMAKE_BUILD_TYPE=Release -DBRIS
 else
   build_failed build/test-win32.log
 fi
+
+echo "== debian package"
+timeout 900 bash tools/test_deb.sh
+case $? in
+  0) echo "   passed"; passed=$((passed + 1)) ;;
+  77) skipped=$((skipped + 1)) ;;
+  *) echo "   failed (logs in build/test-deb)"; failed=$((failed + 1)); stage_failed=1 ;;
+esac
 
 if [ "$stage_failed" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
 echo "$passed passed, $failed failed, $skipped skipped"

@@ -81,6 +81,9 @@ bool Engine::Start() {
   logs_.Open(s);
   last_log_flush_ = platform::tick_count();
   logs_.Trace("Logs Initalized", nullptr);
+  // Every CGI program, include command and extension inherits the rights.
+  if (platform::running_as_superuser())
+    logs_.Error(kRunningAsRootWarning, nullptr);
 
   platform::set_priority_class(s.priority_level == 0 ? 0 : s.priority_level == 3 ? 2 : 1);
 

@@ -7,8 +7,9 @@
 
 namespace platform::posix {
 
-// BRISVANE_REGISTRY when set and non-empty, else registry.reg beside the
-// executable.
+// BRISVANE_REGISTRY when set and non-empty; else /etc/brisvane/registry.reg
+// for a program in /usr/bin or /usr/sbin when that file exists (a system
+// package); else registry.reg beside the executable.
 std::string registry_file_path();
 
 }  // namespace platform::posix

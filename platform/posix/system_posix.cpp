@@ -50,6 +50,8 @@ std::string system_name() {
 
 bool running_under_wine() { return false; }
 
+bool running_as_superuser() { return ::geteuid() == 0; }
+
 uint32_t tick_count() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);

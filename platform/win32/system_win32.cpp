@@ -40,6 +40,8 @@ bool running_under_wine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool running_as_superuser() { return false; }
+
 uint32_t tick_count() { return GetTickCount(); }
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 uint32_t current_thread_id() { return GetCurrentThreadId(); }

@@ -14,6 +14,8 @@ unit=$BRISVANE_UNIT_DIR/brisvane.service
 tool() { "$stage/service" "$@" >"$work/out.log" 2>&1; rc=$?; out=$(cat "$work/out.log"); }
 expect() { [ "$out" = "$1" ] || fail "expected [$1], got [$out]"; }
 nl=$'\n'
+user_note=
+getent passwd brisvane >/dev/null || user_note="There is no user brisvane: the service will run as root.${nl}"
 notice='systemd is not running: the unit file is written or removed, but not enabled, started or stopped.'
 
 # Without systemd. On a machine where systemd runs, this part would reach
@@ -23,7 +25,18 @@ if [ ! -d /run/systemd/system ]; then
   expect "$notice${nl}Brisvane Professional service is not installed"
   cmd="$stage/vanehost -p 100%\$HOME -s"
   tool a "$cmd"
-  expect "$notice${nl}Brisvane Professional service installed${nl}Command Line: [$cmd]${nl}You must either reboot or use the control panel to start Brisvane Professional."
+  # The unit names the system user only when there is one, and says so.
+  if [ -z "$user_note" ]; then
+    grep -qx 'User=brisvane' "$unit" && grep -qx 'Group=brisvane' "$unit" || fail "no User=/Group= for the existing user"
+  else
+    grep -q '^User=\|^Group=' "$unit" && fail "User= for a user that does not exist"
+  fi
+  expect "$notice${nl}${user_note}Brisvane Professional service installed${nl}Command Line: [$cmd]${nl}You must either reboot or use the control panel to start Brisvane Professional."
+  # Everything read-only but the install directory, where logs, documents
+  # and the registry file live.
+  grep -qx 'ProtectSystem=strict' "$unit" || fail "no ProtectSystem=strict"
+  grep -qxF "ReadWritePaths=$stage" "$unit" || fail "writable: $(grep ReadWritePaths "$unit")"
+  grep -qx 'AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit" || fail "no port binding capability"
   grep -qx 'Type=simple' "$unit" || fail "no Type=simple"
   grep -qx 'Restart=on-failure' "$unit" || fail "no restart on failure"
   grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "no reload by SIGHUP"
@@ -57,7 +70,7 @@ export BRISVANE_SYSTEMCTL=$work/systemctl
 echo active >"$work/state"
 tool a "$stage/vanehost -s"
 [ "$rc" = 0 ] || fail "exit code $rc"
-expect "Brisvane Professional service installed${nl}Command Line: [$stage/vanehost -s]${nl}You must either reboot or use the control panel to start Brisvane Professional."
+expect "${user_note}Brisvane Professional service installed${nl}Command Line: [$stage/vanehost -s]${nl}You must either reboot or use the control panel to start Brisvane Professional."
 [ "$(cat "$work/calls")" = "daemon-reload${nl}enable brisvane.service" ] || fail "calls: $(cat "$work/calls")"
 tool q
 expect "Brisvane Professional service installed${nl}State: 4${nl}Command Line: [$stage/vanehost -s]"
