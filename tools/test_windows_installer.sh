@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Tests the x86_64 setup program under wine64 in a fresh prefix: a silent
-# install puts the files, Start-menu entries and uninstall entry in place,
-# the installed server serves pages, and a silent uninstall stops it and
-# takes everything of its own away but the settings and the logs; a second
+# install puts the files, Start-menu entries and uninstall entry in place
+# and the installed server serves pages; a second install with /SERVICE
+# over the running program stops it, replaces it and runs the server as a
+# service; a silent uninstall stops and removes the service and takes
+# everything of its own away but the settings and the logs; a third
 # install removed with /PURGE leaves nothing at all.
 # Usage: tools/test_windows_installer.sh SETUP.EXE
 # Prints "ok" or one "FAIL: ..." line per fault; exit status 0 when all held.
@@ -14,9 +16,11 @@ export WINEDEBUG=-all
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/brisvane-setup-wine.XXXXXX)
 host_pid=
+keep_pid=
 
 cleanup() {
   [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
+  [ -n "$keep_pid" ] && kill "$keep_pid" 2>/dev/null
   timeout 20 "$wineserver" -k >/dev/null 2>&1
   rm -rf "$WINEPREFIX"
 }
@@ -24,9 +28,6 @@ trap cleanup EXIT
 
 faults=0
 fail() { echo "FAIL: $*"; faults=$((faults + 1)); }
-
-# Waits (at most 60 s) until every program of the prefix has ended.
-settle() { timeout 60 "$wineserver" -w >/dev/null 2>&1 || fail "wine programs still running after 60 s"; }
 
 timeout 120 "$wine" wineboot -i >/dev/null 2>&1
 # No display here: Wine's null graphics driver still runs windows.
@@ -39,6 +40,7 @@ menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Bris
 uninst_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Brisvane'
 settings_key='HKLM\SOFTWARE\Halvex\Brisvane'
 network_key='HKLM\SOFTWARE\Halvex\Brisvane\2.0\Default\Network'
+service_key='HKLM\System\CurrentControlSet\Services\Brisvane'
 
 # A port nothing listens on, set in the profile before the server starts.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -50,18 +52,32 @@ reg_value() {
     awk -v n="$2" '$1 == n { sub(/^ *[^ ]+ +REG_[A-Z_]+ +/, ""); print }'
 }
 
-install() {
-  timeout 120 "$wine" "$setup" /S "/D=$dir_win" >/dev/null 2>&1
+install() {  # install [switches]
+  timeout 120 "$wine" "$setup" /S "$@" "/D=$dir_win" >/dev/null 2>&1
   local rc=$?
-  settle
-  [ $rc -eq 0 ] || fail "silent install ended with status $rc"
+  [ $rc -eq 0 ] || fail "silent install $* ended with status $rc"
 }
 
 # uninstall [switches]: the uninstaller copies itself away and returns at
-# once; its copy has done its work when the prefix is idle again.
+# once; its copy's last step removes the uninstall entry.
 uninstall() {
   timeout 120 "$wine" "$dir_win\\uninstall.exe" /S "$@" >/dev/null 2>&1 || fail "silent uninstall did not start"
-  settle
+  for _ in $(seq 90); do
+    "$wine" reg query "$uninst_key" >/dev/null 2>&1 || return 0
+    sleep 1
+  done
+  fail "uninstall entry left 90 s after uninstall $*"
+}
+
+# fetch_start_page WHO: the start page must come from the installed site.
+fetch_start_page() {
+  local page=
+  for _ in $(seq 60); do
+    page=$(curl -s --max-time 5 "http://127.0.0.1:$port/" 2>/dev/null) && [ -n "$page" ] && break
+    sleep 1
+  done
+  [ -n "$page" ] && [ "$page" = "$(cat "$dir/HTDOCS/index.html")" ] ||
+    fail "$1 did not serve the installed start page on port $port"
 }
 
 started=$(date +%s)
@@ -84,27 +100,31 @@ for v in DisplayName DisplayVersion UninstallString Publisher; do
 done
 
 # The installed host in application mode, on the port set above.
-timeout 180 "$wine" "$dir_win\\vanehost.exe" >/dev/null 2>&1 &
+timeout 300 "$wine" "$dir_win\\vanehost.exe" >/dev/null 2>&1 &
 host_pid=$!
-page=
-for _ in $(seq 60); do
-  page=$(curl -s --max-time 5 "http://127.0.0.1:$port/" 2>/dev/null) && [ -n "$page" ] && break
-  sleep 1
-done
-if [ "$page" = "$(cat "$dir/HTDOCS/index.html")" ]; then
-  isapi=$(curl -s --max-time 20 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/ISAPI/hello.dll")
-  [ "$isapi" = 200 ] || fail "the installed ISAPI sample answered $isapi"
-else
-  fail "the installed server did not serve its start page on port $port"
-fi
+fetch_start_page "the installed program"
+isapi=$(curl -s --max-time 20 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/ISAPI/hello.dll")
+[ "$isapi" = 200 ] || fail "the installed ISAPI sample answered $isapi"
 
-# The uninstaller stops the running host itself (it closes its window).
-uninstall
-if kill -0 "$host_pid" 2>/dev/null; then
-  fail "the host still runs after the uninstall"
-fi
-curl -s --max-time 3 -o /dev/null "http://127.0.0.1:$port/" && fail "port $port still answers after the uninstall"
+# Wine ends its services when no other program of the prefix runs: this
+# one keeps them up until the end.
+timeout 600 "$wine" ping -n 600 127.0.0.1 >/dev/null 2>&1 &
+keep_pid=$!
+
+# Over the running program, now as a service: the setup program stops the
+# program (its Shutdown command), replaces the files and starts the service.
+install /SERVICE
+for _ in $(seq 20); do kill -0 "$host_pid" 2>/dev/null || break; sleep 1; done
+kill -0 "$host_pid" 2>/dev/null && fail "the running program was not stopped by the second install"
 host_pid=
+[ "$(reg_value "$service_key" ImagePath)" = "$dir_win\\vanehost.exe -s" ] ||
+  fail "service command line is '$(reg_value "$service_key" ImagePath)'"
+fetch_start_page "the installed service"
+
+# The uninstaller stops and removes the service.
+uninstall
+"$wine" reg query "$service_key" >/dev/null 2>&1 && fail "service left after uninstall"
+curl -s --max-time 3 -o /dev/null "http://127.0.0.1:$port/" && fail "port $port still answers after the uninstall"
 for f in vanehost.exe vanecore.dll vaneconf.exe service.exe uninstall.exe HTDOCS/index.html ICONS CGI-WIN ISAPI; do
   [ -e "$dir/$f" ] && fail "left after uninstall: $f"
 done
@@ -115,8 +135,10 @@ done
 [ -n "$(ls -A "$dir/Logs" 2>/dev/null)" ] || fail "the server's logs did not survive the uninstall"
 
 # Again, removed with /PURGE: nothing of it stays.
+kill "$keep_pid" 2>/dev/null
+keep_pid=
 install
-[ -f "$dir/vanehost.exe" ] || fail "second install did not put vanehost.exe in place"
+[ -f "$dir/vanehost.exe" ] || fail "third install did not put vanehost.exe in place"
 uninstall /PURGE
 [ -e "$dir" ] && fail "install folder left after /PURGE: $(cd "$dir" && find . | head -5 | tr '\n' ' ')"
 "$wine" reg query "$settings_key" >/dev/null 2>&1 && fail "settings left after /PURGE"
