@@ -44,7 +44,9 @@ trap 'rm -rf "$work"' EXIT
 # NSIS text: "$" is its variable sign.
 nsis_escape() { printf '%s' "${1//\$/\$\$}"; }
 
-# Writes the File lines and the matching Delete/RMDir lines for a stage.
+# Writes the File lines and the matching Delete/RMDir lines for a stage
+# ("$INSTDIR" in single quotes is NSIS's, not the shell's).
+# shellcheck disable=SC2016
 # The Logs folder's contents and the .keep markers are the build's, not
 # the product's.
 write_lists() {  # write_lists <stage> <folder for the lists>

@@ -3,9 +3,10 @@
 # install puts the files, Start-menu entries and uninstall entry in place
 # and the installed server serves pages; a second install with /SERVICE
 # over the running program stops it, replaces it and runs the server as a
-# service; a silent uninstall stops and removes the service and takes
-# everything of its own away but the settings and the logs; a third
-# install removed with /PURGE leaves nothing at all.
+# service; a third one updates it and restarts the service; a silent
+# uninstall stops and removes the service and takes everything of its own
+# away but the settings and the logs; one more install removed with /PURGE
+# leaves nothing at all.
 # Usage: tools/test_windows_installer.sh SETUP.EXE
 # Prints "ok" or one "FAIL: ..." line per fault; exit status 0 when all held.
 set -u
@@ -80,6 +81,14 @@ fetch_start_page() {
     fail "$1 did not serve the installed start page on port $port"
 }
 
+# The Linux process of this prefix's service host, if it runs.
+service_host_pid() {
+  local p
+  for p in $(pgrep -f 'vanehost\.exe -s'); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$p"
+  done
+}
+
 started=$(date +%s)
 install
 for f in vanehost.exe vanecore.dll vaneconf.exe service.exe uninstall.exe ERROR.TEMP \
@@ -121,6 +130,15 @@ host_pid=
   fail "service command line is '$(reg_value "$service_key" ImagePath)'"
 fetch_start_page "the installed service"
 
+# An update over the running service stops it for the files and starts it
+# again: another process serves afterwards.
+before=$(service_host_pid)
+install
+after=$(service_host_pid)
+[ -n "$before" ] && [ -n "$after" ] && [ "$before" != "$after" ] ||
+  fail "the update did not restart the service (process '$before', then '$after')"
+fetch_start_page "the restarted service"
+
 # The uninstaller stops and removes the service.
 uninstall
 "$wine" reg query "$service_key" >/dev/null 2>&1 && fail "service left after uninstall"
@@ -138,7 +156,7 @@ done
 kill "$keep_pid" 2>/dev/null
 keep_pid=
 install
-[ -f "$dir/vanehost.exe" ] || fail "third install did not put vanehost.exe in place"
+[ -f "$dir/vanehost.exe" ] || fail "the last install did not put vanehost.exe in place"
 uninstall /PURGE
 [ -e "$dir" ] && fail "install folder left after /PURGE: $(cd "$dir" && find . | head -5 | tr '\n' ' ')"
 "$wine" reg query "$settings_key" >/dev/null 2>&1 && fail "settings left after /PURGE"

@@ -69,6 +69,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_LANGUAGE "English"
 
 Var Purge
+Var ServiceWasRunning
 
 ; Asks a host that runs as an application to stop, as its Shutdown menu
 ; command does, and waits up to 15 s for it, so that its files can be
@@ -123,8 +124,32 @@ Var Purge
 !insertmacro Contains ""
 !insertmacro Contains "un."
 
+; Stops this folder's service when it runs, so that its files can be
+; replaced; the last section starts it again.
+Function StopOurService
+  StrCpy $ServiceWasRunning 0
+  IfFileExists "$INSTDIR\service.exe" 0 done
+  nsExec::ExecToStack '"$INSTDIR\service.exe" q'
+  Pop $0
+  Pop $1
+  StrCpy $2 "$INSTDIR\vanehost.exe"
+  Call Contains
+  ${If} $0 = 1
+    StrCpy $2 "State: 4"
+    Call Contains
+    ${If} $0 = 1
+      DetailPrint "Stopping the service"
+      StrCpy $ServiceWasRunning 1
+      nsExec::ExecToLog '"$SYSDIR\net.exe" stop Brisvane'
+      Pop $0
+    ${EndIf}
+  ${EndIf}
+  done:
+FunctionEnd
+
 Section "Brisvane server (required)" SecMain
   SectionIn RO
+  Call StopOurService
   Call CloseRunningHost
   SetOutPath "$INSTDIR"
   !include "${FILES}\install_files.nsh"
@@ -176,6 +201,15 @@ Section /o "Windows service (starts with the system)" SecService
     DetailPrint "The service could not be registered: $1"
     MessageBox MB_OK|MB_ICONEXCLAMATION "The service could not be registered.$\r$\n$1" /SD IDOK
     SetErrorLevel 2
+  ${EndIf}
+SectionEnd
+
+Section "-Restart the service"
+  ${If} $ServiceWasRunning = 1
+  ${AndIfNot} ${SectionIsSelected} ${SecService}
+    DetailPrint "Starting the service again"
+    nsExec::ExecToLog '"$SYSDIR\net.exe" start Brisvane'
+    Pop $0
   ${EndIf}
 SectionEnd
 
