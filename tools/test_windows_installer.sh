@@ -26,6 +26,7 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+trap "exit 1" TERM INT
 
 faults=0
 fail() { echo "FAIL: $*"; faults=$((faults + 1)); }
