@@ -10,7 +10,7 @@ add() { for p in "$@"; do have "$p" || need+=("$p"); done; }
 
 add cmake ninja-build g++ googletest curl wget perl goaccess libcgi-pm-perl php-cgi python3
 case "$want" in
-  windows|all) add g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 ;;
+  windows|all) add g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 nsis ;;
 esac
 case "$want" in
   # The Debian package: its build (package), and for its test its checker

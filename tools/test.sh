@@ -103,6 +103,7 @@ trap cleanup_wine EXIT
 /usr/lib/wine/wineserver -k >/dev/null 2>&1
 if build build/test-win64 build/test-win64.log -DCMAKE_BUILD_TYPE=Release \
      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"; then
+  win64_built=1
   # Under Wine a test program now and then fails to start at all (no output,
   # exit in milliseconds); only such a test gets one more run, so that real
   # flakiness still shows. The rerun's result lines come last in the log.
@@ -130,8 +131,28 @@ echo "== windows i686 (build only)"
 if build build/test-win32 build/test-win32.log -DCMAKE_BUILD_TYPE=Release -DBRISVANE_TESTS=ON \
      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"; then
   echo "   built"; passed=$((passed + 1))
+  win32_built=1
 else
   build_failed build/test-win32.log
+fi
+
+echo "== windows installer (wine64)"
+# The setup programs from both stages; the x86_64 one is installed, run and
+# removed in a prefix of its own (wine64 cannot run the i686 one).
+if [ "${win64_built:-0}" -eq 1 ]; then
+  rm -rf build/test-packages
+  packages=(win64=build/test-win64)
+  [ "${win32_built:-0}" -eq 1 ] && packages+=(win32=build/test-win32)
+  if bash tools/package_windows.sh -o build/test-packages "${packages[@]}" >build/test-installer.log 2>&1 &&
+     timeout 900 bash tools/test_windows_installer.sh build/test-packages/brisvane-*-win64-setup.exe \
+       >>build/test-installer.log 2>&1; then
+    echo "   $(tail -2 build/test-installer.log | head -1)"; passed=$((passed + 1))
+  else
+    echo "   failed:"; grep -E 'FAIL|rror' build/test-installer.log | head -20 | sed 's/^/   /'
+    failed=$((failed + 1)); stage_failed=1
+  fi
+else
+  echo "   skipped: no x86_64 build"; skipped=$((skipped + 1))
 fi
 
 echo "== debian package"
