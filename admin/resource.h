@@ -35,6 +35,8 @@
 // System.
 #define IDD_SYSTEM 125
 #define IDC_SYS_THREADS 17
+#define IDC_SYS_CONNECTIONS 18
+#define IDC_SYS_BODY 19
 #define IDC_SYS_LOW 109
 #define IDC_SYS_MEDIUM 108
 #define IDC_SYS_HIGH 107

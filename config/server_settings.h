@@ -116,6 +116,8 @@ struct ServerSettings {
   uint32_t bounce_port = 80;
   std::string bounce_site = "checkip.amazonaws.com";
   bool use_remote_admin = true;  // the configuration module's own setting
+  uint32_t max_request_body = 0;   // KiB; 0: any size
+  uint32_t max_connections = 10000;
 
   // Log
   uint32_t access_log_mask = 1;

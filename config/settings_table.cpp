@@ -21,6 +21,8 @@ const SettingField<S> kGlobalFields[] = {
     {"Server", "BouncePort", &S::bounce_port},
     {"Server", "BounceSite", &S::bounce_site},
     {"Server", "UseRemoteAdmin", &S::use_remote_admin, SettingUse::kConfigModuleOnly},
+    {"Server", "MaxRequestBody", &S::max_request_body},
+    {"Server", "MaxConnections", &S::max_connections},
     {"Log", "AccessLogMask", &S::access_log_mask},
     {"Log", "ErrorLogMask", &S::error_log_mask},
     {"Log", "TraceLogMask", &S::trace_log_mask},

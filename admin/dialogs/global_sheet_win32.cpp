@@ -52,10 +52,14 @@ class SystemPage : public DialogBase {
  private:
   void OnInit() override {
     SetNumber(IDC_SYS_THREADS, s_->num_threads);
+    SetNumber(IDC_SYS_CONNECTIONS, s_->max_connections);
+    SetNumber(IDC_SYS_BODY, s_->max_request_body);
     for (uint32_t i = 0; i < 4; ++i) Check(kPriorityButtons[i], s_->priority_level == i);
   }
   void OnStore() override {
     s_->num_threads = Number(IDC_SYS_THREADS);
+    s_->max_connections = Number(IDC_SYS_CONNECTIONS);
+    s_->max_request_body = Number(IDC_SYS_BODY);
     for (uint32_t i = 0; i < 4; ++i)
       if (Checked(kPriorityButtons[i])) s_->priority_level = i;
   }

@@ -187,6 +187,10 @@ TEST_F(DialogTest, GlobalPagesStoreOnOkInTheirUnitsAndCancelDiscards) {
     HWND sys = Driver::Page(sheet, 1);
     EXPECT_TRUE(Driver::Checked(sys, IDC_SYS_HIGH));
     Driver::Click(sys, IDC_SYS_LOW);
+    EXPECT_EQ(Driver::Text(sys, IDC_SYS_CONNECTIONS), "10000");
+    EXPECT_EQ(Driver::Text(sys, IDC_SYS_BODY), "0");
+    Driver::SetText(sys, IDC_SYS_CONNECTIONS, "500");
+    Driver::SetText(sys, IDC_SYS_BODY, "2048");
 
     HWND log = Driver::Page(sheet, 2);
     EXPECT_TRUE(Driver::Enabled(log, IDC_LOG_ACCESS));
@@ -228,6 +232,8 @@ TEST_F(DialogTest, GlobalPagesStoreOnOkInTheirUnitsAndCancelDiscards) {
   EXPECT_EQ(after.send_timeout, 45000u);
   EXPECT_TRUE(after.use_keep_alive);
   EXPECT_EQ(after.priority_level, 0u);
+  EXPECT_EQ(after.max_connections, 500u);
+  EXPECT_EQ(after.max_request_body, 2048u);
   EXPECT_EQ(after.access_log_mask, 0u);
   EXPECT_EQ(after.trace_log_mask, 1u);
   EXPECT_EQ(after.trace_log_file_name, "t.log");

@@ -109,6 +109,8 @@ TEST_F(SettingsTest, EmptyProfileLoadsEveryDefault) {
   EXPECT_EQ(s.send_timeout, 45000u);
   EXPECT_EQ(s.cgi_timeout, 300000u);
   EXPECT_EQ(s.num_threads, 12u);
+  EXPECT_EQ(s.max_request_body, 0u);
+  EXPECT_EQ(s.max_connections, 10000u);
   EXPECT_FALSE(s.send_version_info);
   EXPECT_EQ(s.priority_level, 2u);
   EXPECT_EQ(s.dynamic_refresh, 1200000u);
@@ -253,6 +255,8 @@ ServerSettings UnusualSettings(const std::string& dir) {
   s.resolve_name = true;
   s.priority_level = 0;
   s.num_threads = 40;
+  s.max_request_body = 2048;
+  s.max_connections = 500;
   s.bounce_port = 8082;
   s.bounce_site = "bounce.example.org";
   s.access_log_mask = 0x1F;

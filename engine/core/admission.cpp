@@ -17,21 +17,29 @@ void SetDateAndServer(const ServerSettings& settings, HttpMessage& response) {
   response.Set(kHdrServer, ServerSoftware(settings.send_version_info));
 }
 
+EngineRoom RoomForRequest(const RequestServices& services, const ServerSettings& settings) {
+  const uint32_t limit = static_cast<uint32_t>((static_cast<uint64_t>(settings.num_threads) * 15) / 16);
+  if (services.current_clients >= limit) return EngineRoom::kOverloaded;
+  if (!services.available) return EngineRoom::kUnavailable;
+  return EngineRoom::kOpen;
+}
+
 bool Admit(RequestServices& services, RequestContext& ctx) {
   HttpMessage& req = ctx.request;
   HttpMessage& resp = ctx.response;
   const ServerSettings& s = ctx.snapshot->settings;
   SetDateAndServer(s, resp);
-  const uint32_t limit = static_cast<uint32_t>((static_cast<uint64_t>(s.num_threads) * 15) / 16);
-  if (services.current_clients >= limit) {
-    ctx.overloaded = true;
-    RespondError(ctx, 503, "Server overloaded");
-    services.logs.Error("Server overloaded, rejected request", nullptr);
-    return false;
-  }
-  if (!services.available) {
-    RespondError(ctx, 503, "Server not available");
-    return false;
+  switch (RoomForRequest(services, s)) {
+    case EngineRoom::kOverloaded:
+      ctx.overloaded = true;
+      RespondError(ctx, 503, "Server overloaded");
+      services.logs.Error("Server overloaded, rejected request", nullptr);
+      return false;
+    case EngineRoom::kUnavailable:
+      RespondError(ctx, 503, "Server not available");
+      return false;
+    case EngineRoom::kOpen:
+      break;
   }
   if (req.scheme != "http" || (req.absolute && req.version < kHttp11)) {
     ctx.proxy = true;

@@ -12,6 +12,12 @@ struct ServerSettings;
 // "Date" now and "Server" as the settings allow: on every response.
 void SetDateAndServer(const ServerSettings& settings, HttpMessage& response);
 
+// Whether the engine takes requests now, from the counters in `services`:
+// the first two admission checks, also asked before a client is told to
+// send its body.
+enum class EngineRoom { kOpen, kOverloaded, kUnavailable };
+EngineRoom RoomForRequest(const RequestServices& services, const ServerSettings& settings);
+
 // The admission checks; false when a refusal has been prepared. Sets
 // ctx.overloaded when the engine has no room for the request.
 bool Admit(RequestServices& services, RequestContext& ctx);

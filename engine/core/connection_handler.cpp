@@ -14,6 +14,8 @@
 namespace brisvane {
 namespace {
 
+constexpr uint64_t kBytesPerKiB = 1024;
+
 // Tells the client we are done, drains a little of what it may still be
 // sending so that the close is not turned into a reset, and closes.
 void CloseGracefully(Socket& socket) {
@@ -81,25 +83,42 @@ void HandleConnection(Engine& engine, Socket& socket) {
     ctx->snapshot = engine.snapshot();
     if (!ctx->snapshot) break;
     const ServerSettings& settings = ctx->snapshot->settings;
-    const ReadOutcome read = ReadRequest(ctx->request, socket, settings.resolve_name);
+    // A client waiting for "100 Continue" is told to send its body only
+    // when admission will take the request; admission then decides on the
+    // same counters, so a held body is always refused.
+    bool counted = false;
+    auto count = [&] {
+      services.current_clients = engine.current_clients().load();
+      services.available = engine.available();
+      counted = true;
+    };
+    BodyLimits limits;
+    limits.max_bytes = static_cast<uint64_t>(settings.max_request_body) * kBytesPerKiB;
+    limits.may_continue = [&] {
+      count();
+      return RoomForRequest(services, settings) == EngineRoom::kOpen;
+    };
+    const ReadOutcome read = ReadRequest(ctx->request, socket, settings.resolve_name, limits);
     if (read.kind == ReadOutcome::kClose) break;
     ctx->bytes_received = ctx->request.body.Size();
-    services.current_clients = engine.current_clients().load();
-    services.available = engine.available();
+    if (!counted) count();
     if (read.kind == ReadOutcome::kRefuse) {
       RefuseUnreadable(services, *ctx, read);
     } else if (!ProcessRequest(services, *ctx)) {
       engine.logs().Error("Fatal error executing request - please report", ctx.get());
       break;
     }
+    // The body that was held back may still come: nothing after it can
+    // be read as a request.
+    const bool unread = read.kind == ReadOutcome::kRefuse || read.kind == ReadOutcome::kHeld;
     const bool keep = DecideKeepAlive(*ctx);
     // Every request read is counted and logged, with the bytes that went
     // out even when the client left half-way.
     const bool sent = WriteResponse(ctx->response, socket, &ctx->bytes_sent);
     engine.statistics().Count(*ctx);
     engine.logs().Access(*ctx);
-    if (sent && read.kind == ReadOutcome::kRefuse) DrainAfterRefusal(socket);
-    if (!sent || read.kind == ReadOutcome::kRefuse || !keep) break;
+    if (sent && unread) DrainAfterRefusal(socket);
+    if (!sent || unread || !keep) break;
     if (!AwaitNextRequest(socket, settings)) break;
   }
   CloseGracefully(socket);

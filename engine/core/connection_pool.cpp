@@ -1,5 +1,6 @@
 #include "engine/core/connection_pool.h"
 
+#include <string>
 #include <thread>
 
 #include "engine/core/engine.h"
@@ -80,6 +81,7 @@ void ConnectionPool::Worker() {
     }
     std::unique_ptr<Socket> accepted(new Socket(h));
     if (stopping_.load()) break;
+    if (!TakeConnection()) continue;  // closed with `accepted`, no thread started
     if (still_waiting == 0) StartWorker();
     Serve(std::move(accepted));
     if (accepting_.load() >= max_waiting) break;
@@ -87,8 +89,27 @@ void ConnectionPool::Worker() {
   WorkerEnded();
 }
 
+bool ConnectionPool::TakeConnection() {
+  auto snap = engine_->snapshot();
+  const uint32_t limit = snap ? snap->settings.max_connections : 0;
+  // Counted before the check, so that acceptors taking connections at the
+  // same moment cannot pass the limit together.
+  const uint32_t open = active_.fetch_add(1);
+  if (limit == 0 || open < limit) {
+    refusing_.store(false);
+    return true;
+  }
+  active_.fetch_sub(1);
+  // One line for each run of refusals: a flood must not fill the log.
+  if (!refusing_.exchange(true)) {
+    engine_->logs().Error("Connection refused: " + std::to_string(open) +
+                              " connections open, MaxConnections is " + std::to_string(limit),
+                          nullptr);
+  }
+  return false;
+}
+
 void ConnectionPool::Serve(std::unique_ptr<Socket> socket) {
-  active_.fetch_add(1);
   {
     std::lock_guard<std::mutex> lock(connections_mu_);
     open_.insert(socket->handle());

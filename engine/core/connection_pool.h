@@ -1,5 +1,5 @@
 // Accepts connections and gives each one a thread of its own that runs the
-// keep-alive loop. Remembers every open connection so that Stop can shut
+// keep-alive loop, up to MaxConnections at once. Remembers every open connection so that Stop can shut
 // them all down and wait for their threads.
 #pragma once
 
@@ -45,6 +45,10 @@ class ConnectionPool {
   void WorkerEnded();
   // Joins the threads that have ended.
   void JoinEnded();
+  // Counts a new connection in, or false when MaxConnections are already
+  // open: the caller closes it at once.
+  bool TakeConnection();
+  // Serves a connection TakeConnection counted.
   void Serve(std::unique_ptr<Socket> socket);
   void WakeAcceptors();
 
@@ -53,6 +57,8 @@ class ConnectionPool {
   Engine* engine_;
   std::atomic<uint32_t> active_{0};
   std::atomic<bool> stopping_{false};
+  // A refusal at MaxConnections has been logged and none admitted since.
+  std::atomic<bool> refusing_{false};
   std::atomic<int> accepting_{0};
   std::mutex connections_mu_;
   std::set<platform::SocketHandle> open_;

@@ -193,19 +193,27 @@ bool ReadChunkData(TempFile& file, Socket& socket, uint64_t size, char* buf, boo
 }
 
 // A broken chunked body cannot be answered in step with the client: the
-// connection closes without a response.
-Outcome ReadChunkedBody(HttpMessage& request, Socket& socket) {
+// connection closes without a response. The temporary file is made at the
+// first chunk-size line that is within the limit, so a body refused at
+// once leaves none behind.
+Outcome ReadChunkedBody(HttpMessage& request, Socket& socket, uint64_t max_bytes) {
   TempFile file;
-  if (!CreateBodyFile(&file)) return CannotStore(file);
   std::unique_ptr<char[]> buf(new char[65536]);
   std::string line;
+  uint64_t stored = 0;
+  bool made = false;
   while (true) {
     if (!socket.ReadLine(&line, kLineCapacity) || IsCutLine(line)) return Outcome::Close();
     uint64_t size = 0;
     if (!ChunkSize(line, &size)) return Outcome::Close();
+    if (max_bytes != 0 && size > max_bytes - stored) return Outcome::Refuse(413, kBodyTooLarge);
+    if (!made && !CreateBodyFile(&file)) return CannotStore(file);
+    made = true;
     if (size == 0) break;
-    bool stored = true;
-    if (!ReadChunkData(file, socket, size, buf.get(), &stored)) return stored ? Outcome::Close() : CannotStore(file);
+    bool written = true;
+    if (!ReadChunkData(file, socket, size, buf.get(), &written))
+      return written ? Outcome::Close() : CannotStore(file);
+    stored += size;
   }
   AdoptBody(request, file);
   Outcome trailer = ReadHeaders(request, socket, nullptr);
@@ -230,14 +238,18 @@ Outcome ReadLengthBody(HttpMessage& request, Socket& socket, uint64_t length) {
   return Outcome::Read();
 }
 
-// An HTTP/1.1 client that asked waits for this before it sends the body.
-bool SendContinue(const HttpMessage& request, Socket& socket, const Framing& f) {
-  if (!f.expect_continue || request.version != kHttp11) return true;
+// An HTTP/1.1 client that asked waits for this before it sends the body;
+// it is told to go on only when the request may have one. Otherwise the
+// body is held back and never reaches the temporary folder.
+Outcome SendContinue(const HttpMessage& request, Socket& socket, const Framing& f,
+                     const BodyLimits& limits) {
+  if (!f.expect_continue || request.version != kHttp11) return Outcome::Read();
+  if (limits.may_continue && !limits.may_continue()) return Outcome::Held();
   static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-  return socket.Send(kContinue, sizeof kContinue - 1) >= 0;
+  return socket.Send(kContinue, sizeof kContinue - 1) >= 0 ? Outcome::Read() : Outcome::Close();
 }
 
-Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f) {
+Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f, const BodyLimits& limits) {
   if (f.has_coding && f.lengths > 0)
     return Outcome::Refuse(400, "Content-Length with Transfer-Encoding");
   uint64_t length = 0;
@@ -250,11 +262,14 @@ Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f) {
     if (f.lengths > 1) return Outcome::Refuse(400, "Repeated Content-Length");
     if (!ParseLength(f.length, &length)) return Outcome::Refuse(400, "Invalid Content-Length");
     if (length == 0) return Outcome::Read();
+    if (limits.max_bytes != 0 && length > limits.max_bytes) return Outcome::Refuse(413, kBodyTooLarge);
   } else {
     return Outcome::Read();
   }
-  if (!SendContinue(request, socket, f)) return Outcome::Close();
-  return f.has_coding ? ReadChunkedBody(request, socket) : ReadLengthBody(request, socket, length);
+  Outcome go_on = SendContinue(request, socket, f, limits);
+  if (go_on.kind != Outcome::kRead) return go_on;
+  return f.has_coding ? ReadChunkedBody(request, socket, limits.max_bytes)
+                      : ReadLengthBody(request, socket, length);
 }
 
 // Bounds the request line and headers, together, by the receive time-out.
@@ -354,14 +369,16 @@ bool ParseRequestTarget(const std::string& target, HttpMessage& request) {
   return true;
 }
 
-ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names) {
+ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names,
+                        const BodyLimits& limits) {
   request.parsed = 0;
   if (!socket.IsValid()) return Outcome::Close();
   Framing framing;
   Outcome out = ReadHead(request, socket, &framing);
-  if (out.kind == Outcome::kRead && request.version != kHttp09) out = ReadBody(request, socket, framing);
+  if (out.kind == Outcome::kRead && request.version != kHttp09)
+    out = ReadBody(request, socket, framing, limits);
   if (out.kind == Outcome::kClose || !TakeAddresses(request, socket, resolve_names)) return Outcome::Close();
-  if (out.kind == Outcome::kRead) request.parsed = 1;
+  if (out.kind == Outcome::kRead || out.kind == Outcome::kHeld) request.parsed = 1;
   return out;
 }
 

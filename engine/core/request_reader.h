@@ -2,6 +2,9 @@
 // body (Content-Length or chunked, into a temporary file).
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 #include "engine/core/http_message.h"
 #include "engine/core/socket.h"
 #include "platform/error.h"
@@ -16,7 +19,10 @@ inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
 
 // What reading a request came to.
 struct ReadOutcome {
-  enum Kind { kRead, kClose, kRefuse };
+  // kHeld: the head is parsed but its body was never asked for, because
+  // the connection's check before "100 Continue" said no; the request is
+  // answered (admission refuses it) and the connection closed.
+  enum Kind { kRead, kClose, kRefuse, kHeld };
   Kind kind = kClose;
   int status = 0;                 // kRefuse: answer with this status, then close
   const char* reason = nullptr;   // kRefuse: status text and error-log line
@@ -26,12 +32,29 @@ struct ReadOutcome {
   static ReadOutcome Close() { return {kClose, 0, nullptr}; }
   static ReadOutcome Refuse(int code, const char* why) { return {kRefuse, code, why}; }
   static ReadOutcome Fail(int code, const char* why, platform::os_error e) { return {kRefuse, code, why, e}; }
+  static ReadOutcome Held() { return {kHeld, 0, nullptr}; }
 };
 
+// What a request body may be, decided before any of it is received.
+struct BodyLimits {
+  // Largest body taken, in bytes; 0: any size. A larger Content-Length, or
+  // a chunk that would take a chunked body past it, is refused with 413
+  // before any of it is stored.
+  uint64_t max_bytes = 0;
+  // Asked once the body's framing and size have passed, only when the
+  // client waits for "100 Continue"; false: the body is held back.
+  std::function<bool()> may_continue;
+};
+
+// The reason logged when a body is larger than its limit.
+inline constexpr char kBodyTooLarge[] = "Request body larger than MaxRequestBody";
+
 // kRead: the request is parsed. kClose: close without a response.
-// kRefuse: the message cannot be framed safely; the request line and the
-// addresses are set (for the log) but the request is not parsed.
-ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names);
+// kRefuse: the message cannot be framed safely, or its body is too large;
+// the request line and the addresses are set (for the log) but the request
+// is not parsed. kHeld: parsed, without its body.
+ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names,
+                        const BodyLimits& limits = {});
 
 // Splits the request target into scheme, host, path and query. Only a
 // target of the form "scheme://..." is an absolute URL; it is recognised on

@@ -15,6 +15,7 @@ const char* DefaultStatusText(int code) {
     case 403: return "Forbidden";
     case 404: return "Resource not found";
     case 405: return "Method not allowed";
+    case 413: return "Request Entity Too Large";
     case 414: return "Request-URI Too Long";
     case 416: return "Requested Range not Satisfiable";
     case 500: return "Internal Server Error";

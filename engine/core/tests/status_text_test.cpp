@@ -9,6 +9,7 @@ TEST(StatusTextTest, SpotChecks) {
   EXPECT_STREQ(DefaultStatusText(200), "Document Follows");
   EXPECT_STREQ(DefaultStatusText(301), DefaultStatusText(302));
   EXPECT_STREQ(DefaultStatusText(404), "Resource not found");
+  EXPECT_STREQ(DefaultStatusText(413), "Request Entity Too Large");
   EXPECT_STREQ(DefaultStatusText(416), "Requested Range not Satisfiable");
   EXPECT_STREQ(DefaultStatusText(418), "Unclassified Error");
   EXPECT_STREQ(DefaultStatusText(0), "Unclassified Error");
