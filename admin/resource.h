@@ -24,6 +24,7 @@
 // Global sheet: Network.
 #define IDD_NETWORK 102
 #define IDC_NET_PORT 1000
+#define IDC_NET_SSL_PORT 1001
 #define IDC_NET_RECV 11
 #define IDC_NET_SEND 12
 #define IDC_NET_PERSIST 13
@@ -94,6 +95,10 @@
 #define IDC_SRV_DYNAMIC 1005
 #define IDC_SRV_USE_TEMPLATE 1001
 #define IDC_SRV_TEMPLATE 112
+#define IDC_SRV_USE_SSL 1006
+#define IDC_SRV_CERTIFICATE 113
+#define IDC_SRV_PRIVATE_KEY 114
+#define IDC_SRV_REDIRECT_SSL 1007
 
 // Security.
 #define IDD_SECURITY 111

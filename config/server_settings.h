@@ -51,10 +51,13 @@ std::string ProfileKeyPath(const std::string& profile);
 std::string InstallPath(const std::string& dir, const std::string& suffix);
 
 struct VirtualServerConfig {
-  // On the virtual server's key itself; read by the engine only and never
-  // written by either flavour.
+  // On the virtual server's key itself: the TLS set-up. The certificate
+  // and key are file paths; an empty key means the key follows the
+  // certificates in the certificate file (or is inside a .pfx).
   bool use_ssl = false;
   std::string server_certificate;
+  std::string server_private_key;
+  bool redirect_to_ssl = false;  // plain HTTP answered by a redirect to https
 
   // "Server" subkey. Paths are empty until ApplyVirtualServerDefaults.
   std::string site_address = "localhost";
@@ -101,6 +104,7 @@ struct ServerSettings {
 
   // Network
   uint32_t port = 80;
+  uint32_t ssl_port = 443;  // the TLS listener, on the same addresses as `port`
   uint32_t send_timeout = 45000;  // milliseconds, as are the three below
   uint32_t recv_timeout = 45000;
   uint32_t keep_alive = 10000;

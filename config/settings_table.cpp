@@ -8,6 +8,7 @@ using V = VirtualServerConfig;
 
 const SettingField<S> kGlobalFields[] = {
     {"Network", "Port", &S::port},
+    {"Network", "SSLPort", &S::ssl_port},
     {"Network", "SendTimeOut", &S::send_timeout},
     {"Network", "RecvTimeOut", &S::recv_timeout},
     {"Network", "KeepAlive", &S::keep_alive},
@@ -50,9 +51,11 @@ const SettingList<S> kGlobalLists[] = {
 };
 
 const SettingField<V> kVirtualServerFields[] = {
-    {nullptr, "UseSSL", &V::use_ssl, SettingUse::kEngineReadOnly},
-    {nullptr, "ServerCertificate", &V::server_certificate, SettingUse::kEngineReadOnly,
+    {nullptr, "UseSSL", &V::use_ssl},
+    {nullptr, "ServerCertificate", &V::server_certificate, SettingUse::kBoth,
      SettingRead::kTextKeptWhenMissing},
+    {nullptr, "ServerPrivateKey", &V::server_private_key},
+    {nullptr, "RedirectToSSL", &V::redirect_to_ssl},
     {"Server", "SiteAddress", &V::site_address},
     {"Server", "SiteIP", &V::site_ip},
     {"Server", "AdminEmail", &V::admin_email},
@@ -112,7 +115,6 @@ std::vector<platform::RegTypeRule> SettingTypeRules() {
 bool LoadsSetting(SettingUse use, SettingsFlavor flavor) {
   switch (use) {
     case SettingUse::kConfigModuleOnly: return flavor == SettingsFlavor::kConfigModule;
-    case SettingUse::kEngineReadOnly: return flavor == SettingsFlavor::kEngine;
     default: return true;
   }
 }

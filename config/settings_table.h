@@ -20,7 +20,6 @@ namespace brisvane {
 enum class SettingUse : uint8_t {
   kBoth,              // loaded and saved by every program
   kConfigModuleOnly,  // the configuration module's own value
-  kEngineReadOnly,    // read by the engine only, never written
   kReadOnly,          // read by both, never written
 };
 

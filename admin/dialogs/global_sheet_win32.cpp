@@ -21,6 +21,7 @@ class NetworkPage : public DialogBase {
  private:
   void OnInit() override {
     SetNumber(IDC_NET_PORT, s_->port);
+    SetNumber(IDC_NET_SSL_PORT, s_->ssl_port);
     SetNumber(IDC_NET_RECV, ShownSeconds(s_->recv_timeout));
     SetNumber(IDC_NET_SEND, ShownSeconds(s_->send_timeout));
     SetNumber(IDC_NET_PERSIST, ShownSeconds(s_->keep_alive));
@@ -31,6 +32,7 @@ class NetworkPage : public DialogBase {
   }
   void OnStore() override {
     s_->port = Number(IDC_NET_PORT);
+    s_->ssl_port = Number(IDC_NET_SSL_PORT);
     StoreSeconds(&s_->recv_timeout, Number(IDC_NET_RECV));
     StoreSeconds(&s_->send_timeout, Number(IDC_NET_SEND));
     StoreSeconds(&s_->keep_alive, Number(IDC_NET_PERSIST));

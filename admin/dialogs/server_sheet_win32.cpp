@@ -23,9 +23,22 @@ class ServerPage : public DialogBase {
     Check(IDC_SRV_USE_TEMPLATE, vs_->use_error_template);
     SetText(IDC_SRV_TEMPLATE, vs_->error_template_file_name);
     Enable(IDC_SRV_TEMPLATE, vs_->use_error_template);
+    Check(IDC_SRV_USE_SSL, vs_->use_ssl);
+    SetText(IDC_SRV_CERTIFICATE, vs_->server_certificate);
+    SetText(IDC_SRV_PRIVATE_KEY, vs_->server_private_key);
+    Check(IDC_SRV_REDIRECT_SSL, vs_->redirect_to_ssl);
+    EnableSsl();
   }
   void OnCommand(int id, int) override {
     if (id == IDC_SRV_USE_TEMPLATE) Enable(IDC_SRV_TEMPLATE, Checked(IDC_SRV_USE_TEMPLATE));
+    if (id == IDC_SRV_USE_SSL) EnableSsl();
+  }
+  // The TLS fields mean nothing without TLS; like the template field they
+  // keep their text while disabled.
+  void EnableSsl() {
+    bool on = Checked(IDC_SRV_USE_SSL);
+    for (int field : {IDC_SRV_CERTIFICATE, IDC_SRV_PRIVATE_KEY, IDC_SRV_REDIRECT_SSL})
+      Enable(field, on);
   }
   void OnStore() override {
     vs_->site_ip = Text(IDC_SRV_IP);
@@ -36,6 +49,10 @@ class ServerPage : public DialogBase {
     vs_->use_dynamic_ip = Checked(IDC_SRV_DYNAMIC);
     vs_->use_error_template = Checked(IDC_SRV_USE_TEMPLATE);
     vs_->error_template_file_name = Text(IDC_SRV_TEMPLATE);
+    vs_->use_ssl = Checked(IDC_SRV_USE_SSL);
+    vs_->server_certificate = Text(IDC_SRV_CERTIFICATE);
+    vs_->server_private_key = Text(IDC_SRV_PRIVATE_KEY);
+    vs_->redirect_to_ssl = Checked(IDC_SRV_REDIRECT_SSL);
   }
   VirtualServerConfig* vs_;
 };

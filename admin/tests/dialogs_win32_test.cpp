@@ -180,7 +180,9 @@ TEST_F(DialogTest, GlobalPagesStoreOnOkInTheirUnitsAndCancelDiscards) {
     ASSERT_TRUE(sheet);
     HWND net = Driver::Page(sheet, 0);
     EXPECT_EQ(Driver::Text(net, IDC_NET_SEND), "45");
+    EXPECT_EQ(Driver::Text(net, IDC_NET_SSL_PORT), "443");
     Driver::SetText(net, IDC_NET_PORT, "8081");
+    Driver::SetText(net, IDC_NET_SSL_PORT, "8443");
     Driver::SetText(net, IDC_NET_RECV, "30");
     Driver::Click(net, IDC_NET_KEEPALIVE);
 
@@ -228,6 +230,7 @@ TEST_F(DialogTest, GlobalPagesStoreOnOkInTheirUnitsAndCancelDiscards) {
   EXPECT_EQ(code, 0);
   ServerSettings after = Stored();
   EXPECT_EQ(after.port, 8081u);
+  EXPECT_EQ(after.ssl_port, 8443u);
   EXPECT_EQ(after.recv_timeout, 30000u);
   EXPECT_EQ(after.send_timeout, 45000u);
   EXPECT_TRUE(after.use_keep_alive);
@@ -248,6 +251,7 @@ TEST_F(DialogTest, ServerPagesEnableTheirFieldsAndPairRowsEditTheirOwnPair) {
   vs.alias = {{"/zoo", "c:\\zoo"}, {"/art", "c:\\art"}};
   vs.auto_index = 1 | 4;
   vs.use_error_template = false;
+  vs.server_certificate = "c:\\tls\\site.pfx";
   Store(s);
   int code = Run([&](Driver& d) {
     HWND dlg = d.Wait("Configuration");
@@ -260,6 +264,18 @@ TEST_F(DialogTest, ServerPagesEnableTheirFieldsAndPairRowsEditTheirOwnPair) {
     Driver::Click(server, IDC_SRV_USE_TEMPLATE);
     EXPECT_TRUE(Driver::Enabled(server, IDC_SRV_TEMPLATE));
     Driver::SetText(server, IDC_SRV_TEMPLATE, "err.html");
+    // The TLS fields follow "Use SSL" both ways and keep their text.
+    constexpr int kSslFields[] = {IDC_SRV_CERTIFICATE, IDC_SRV_PRIVATE_KEY, IDC_SRV_REDIRECT_SSL};
+    EXPECT_FALSE(Driver::Checked(server, IDC_SRV_USE_SSL));
+    for (int id : kSslFields) EXPECT_FALSE(Driver::Enabled(server, id)) << id;
+    EXPECT_EQ(Driver::Text(server, IDC_SRV_CERTIFICATE), "c:\\tls\\site.pfx");
+    Driver::Click(server, IDC_SRV_USE_SSL);
+    for (int id : kSslFields) EXPECT_TRUE(Driver::Enabled(server, id)) << id;
+    Driver::Click(server, IDC_SRV_USE_SSL);
+    for (int id : kSslFields) EXPECT_FALSE(Driver::Enabled(server, id)) << id;
+    Driver::Click(server, IDC_SRV_USE_SSL);
+    Driver::SetText(server, IDC_SRV_PRIVATE_KEY, "c:\\tls\\key.pem");
+    Driver::Click(server, IDC_SRV_REDIRECT_SSL);
 
     HWND sec = Driver::Page(sheet, 1);
     EXPECT_FALSE(Driver::Enabled(sec, IDC_SEC_NAME));
@@ -297,6 +313,10 @@ TEST_F(DialogTest, ServerPagesEnableTheirFieldsAndPairRowsEditTheirOwnPair) {
   const VirtualServerConfig after = Stored().virtual_servers[0];
   EXPECT_TRUE(after.use_error_template);
   EXPECT_EQ(after.error_template_file_name, "err.html");
+  EXPECT_TRUE(after.use_ssl);
+  EXPECT_EQ(after.server_certificate, "c:\\tls\\site.pfx");
+  EXPECT_EQ(after.server_private_key, "c:\\tls\\key.pem");
+  EXPECT_TRUE(after.redirect_to_ssl);
   EXPECT_EQ(after.security_type, 1u);
   EXPECT_EQ(after.master_user, "boss");
   EXPECT_EQ(after.master_password, "secret");

@@ -132,7 +132,7 @@ TEST(Units, EveryEditableValueReadsBackAsItIsShown) {
   EXPECT_TRUE(s == before);
 }
 
-TEST(Units, PasswordsAreNeverShownAndEngineOnlyValuesNotEditable) {
+TEST(Units, PasswordsAreNeverShownAndReadOnlyValuesNotEditable) {
   ServerSettings s("inst", SettingsFlavor::kConfigModule);
   VirtualServerConfig& vs = s.virtual_servers[0];
   std::string why;
@@ -140,7 +140,6 @@ TEST(Units, PasswordsAreNeverShownAndEngineOnlyValuesNotEditable) {
   EXPECT_EQ(vs.master_password, "hunter2");
   EXPECT_EQ(ShowField(vs, *FindServerField("MasterPassword")), "(set)");
   EXPECT_EQ(ShowField(s, *FindGlobalField("DynamicPassword")), "(empty)");
-  EXPECT_EQ(FindServerField("UseSSL"), nullptr);
   EXPECT_EQ(FindServerField("AnonUserName"), nullptr);  // no program saves it
   EXPECT_NE(FindGlobalField("UseRemoteAdmin"), nullptr);
 }

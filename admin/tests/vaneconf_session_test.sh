@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A scripted vaneconf session against a registry file, then a server start
 # that serves what was configured: a realm, a user, a group and an access
-# entry protecting a path. Also the refusals with their exact texts, a
-# backup and restore that gives back the identical file, the foreign
-# export, a reload signalled to the running server, and `check`.
+# entry protecting a path. Also the refusals with their exact texts, the
+# TLS values kept by every save, a backup and restore that gives back the
+# identical file, the foreign export, a reload signalled to the running
+# server, and `check`.
 # usage: vaneconf_session_test.sh STAGE_DIR
 set -u
 stage=$1
@@ -57,20 +58,45 @@ vc set MasterUser "" && vc set SecurityType 1 2>"$work/err" || fail "set Securit
 grep -q 'lets anyone PUT and DELETE' "$work/err" || fail "no warning for an open server"
 vc set SecurityType 2 || fail "set SecurityType 2"
 
+# The TLS values: each is set on its own save and kept by the later ones.
+ssl_port=$(free_port)
+tls=("SSLPort=$ssl_port" "UseSSL=1" "ServerCertificate=$work/tls/fullchain.pem"
+     "ServerPrivateKey=$work/tls/privkey.pem" "RedirectToSSL=1")
+for pair in "${tls[@]}"; do
+  vc -s localhost set "${pair%%=*}" "${pair#*=}" || fail "set ${pair%%=*}"
+done
+vc set DefaultIndex index.html || fail "a later save"
+# check_tls WHEN: show and get give every TLS value as it was set.
+check_tls() {
+  vc show >"$work/show" || fail "$1: show"
+  for pair in "${tls[@]}"; do
+    grep -qxF "${pair%%=*} = ${pair#*=}" "$work/show" || fail "$1: show lacks ${pair/=/ = }"
+    [ "$(vc -s localhost get "${pair%%=*}")" = "${pair#*=}" ] || fail "$1: get ${pair%%=*}"
+  done
+}
+check_tls "after later saves"
+grep -qi '^"SSLPort"=dword:' "$BRISVANE_REGISTRY" || fail "SSLPort not stored as a number"
+expect_refusal "RedirectToSSL: must be 0 or 1" set RedirectToSSL maybe
+
 # Backup, change, restore: the registry file comes back byte for byte.
 cp "$BRISVANE_REGISTRY" "$work/before.reg"
 vc backup "$work/backup.dat" || fail "backup"
 vc backup "$work/backup.dat" 2>"$work/err" && fail "a backup overwrote a file"
 grep -q '^BackupConfiguration: ' "$work/err" || fail "backup failure: $(cat "$work/err")"
 vc set Port 1 && vc server add other.example || fail "changes after the backup"
+vc set UseSSL 0 && vc set SSLPort 1 && vc set ServerPrivateKey "" && vc set RedirectToSSL 0 ||
+  fail "TLS changes after the backup"
 vc -p Second set Port 2 || fail "second profile"
 vc restore "$work/backup.dat" </dev/null 2>/dev/null && fail "restore ran without --yes"
 vc restore --yes "$work/backup.dat" >/dev/null || fail "restore"
 cmp -s "$BRISVANE_REGISTRY" "$work/before.reg" || fail "the restored registry differs"
+check_tls "after the restore"
 printf 'not a backup\n' > "$work/bad.dat"
 vc restore --yes "$work/bad.dat" 2>/dev/null && fail "a bad backup was restored"
 cmp -s "$BRISVANE_REGISTRY" "$work/before.reg" || fail "a refused restore changed the registry"
 
+# No certificate exists: serve plain HTTP only.
+vc set UseSSL 0 || fail "set UseSSL 0"
 start_vanehost "$stage" /
 url=http://127.0.0.1:$port
 status() { local u=$1; shift; curl -s -o "$work/body" -w '%{http_code}' "$@" "$u"; }

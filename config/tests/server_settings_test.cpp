@@ -106,6 +106,7 @@ TEST_F(SettingsTest, EmptyProfileLoadsEveryDefault) {
 
   EXPECT_EQ(s.install_directory, install_);
   EXPECT_EQ(s.port, 80u);
+  EXPECT_EQ(s.ssl_port, 443u);
   EXPECT_EQ(s.send_timeout, 45000u);
   EXPECT_EQ(s.cgi_timeout, 300000u);
   EXPECT_EQ(s.num_threads, 12u);
@@ -136,6 +137,9 @@ TEST_F(SettingsTest, EmptyProfileLoadsEveryDefault) {
   EXPECT_EQ(vs.default_index, "index.html");
   EXPECT_TRUE(vs.use_error_template);
   EXPECT_EQ(vs.auto_index, 3u);
+  EXPECT_FALSE(vs.use_ssl);
+  EXPECT_FALSE(vs.redirect_to_ssl);
+  EXPECT_EQ(vs.server_private_key, "");
   EXPECT_EQ(vs.alias, (NamePairList{{"/ICONS", InDir("ICONS")}}));
   EXPECT_TRUE(vs.redir.empty());
   EXPECT_EQ(vs.cgi_bin, (NamePairList{{"/CGI-BIN", InDir("CGI-BIN")}}));
@@ -245,6 +249,7 @@ TEST_F(SettingsTest, VirtualServersAreRenumberedInEnumerationOrder) {
 ServerSettings UnusualSettings(const std::string& dir) {
   ServerSettings s(dir, SettingsFlavor::kEngine);
   s.port = 8081;
+  s.ssl_port = 8443;
   s.send_timeout = 1001;
   s.recv_timeout = 1002;
   s.keep_alive = 1003;
@@ -282,6 +287,10 @@ ServerSettings UnusualSettings(const std::string& dir) {
   s.assoc_map = {{".a", "/bin/a"}, {".b", "/bin/b"}};
 
   VirtualServerConfig first;
+  first.use_ssl = true;
+  first.server_certificate = "/etc/tls/fullchain.pem";
+  first.server_private_key = "/etc/tls/privkey.pem";
+  first.redirect_to_ssl = true;
   first.site_address = "www.example.org";
   first.site_ip = "10.0.0.1";
   first.admin_email = "root@example.org";
@@ -418,8 +427,9 @@ TEST_F(SettingsTest, SaveReplacesWhatItOwnsAndKeepsEverythingElse) {
 
   RegistryKey vs(root, "Virtual\\0000", false);
   ASSERT_TRUE(vs.IsOpen());
-  EXPECT_FALSE(vs.HasValue("UseSSL")) << "never written, so a save removes it";
-  EXPECT_FALSE(vs.HasValue("ServerCertificate"));
+  // A save that dropped these would turn HTTPS off.
+  EXPECT_EQ(vs.GetDword("UseSSL", 0), 1u);
+  EXPECT_EQ(vs.GetString("ServerCertificate", ""), "my cert");
   EXPECT_EQ(vs.GetDword("FutureFlag", 0), 1u);
   RegistryKey server(vs, "Server", false);
   EXPECT_FALSE(server.HasValue("AnonUserName"));
@@ -438,8 +448,8 @@ TEST_F(SettingsTest, SaveReplacesWhatItOwnsAndKeepsEverythingElse) {
       << "a deleted virtual server goes with everything below it";
 
   ServerSettings again = Load();
-  EXPECT_FALSE(again.virtual_servers[0].use_ssl);
-  EXPECT_EQ(again.virtual_servers[0].server_certificate, "");
+  EXPECT_TRUE(again.virtual_servers[0].use_ssl);
+  EXPECT_EQ(again.virtual_servers[0].server_certificate, "my cert");
   EXPECT_EQ(again.virtual_servers[0].anon_user_name, "zelt_anon");
 
   EXPECT_TRUE(ClearProfile(profile_));
@@ -517,13 +527,20 @@ TEST_F(SettingsTest, ModuleFlavourDefaultsAndOwnValues) {
     RegistryKey vs(kHkeyLocalMachine, Path("Virtual\\Site"), true);
     ASSERT_TRUE(vs.SetDword("UseSSL", 1));
     ASSERT_TRUE(vs.SetString("ServerCertificate", "cert"));
+    ASSERT_TRUE(vs.SetString("ServerPrivateKey", "key"));
+    ASSERT_TRUE(vs.SetDword("RedirectToSSL", 1));
+    ASSERT_TRUE(RegistryKey(kHkeyLocalMachine, Path("Network"), true).SetDword("SSLPort", 8443));
   }
   ServerSettings s = Load(SettingsFlavor::kConfigModule);
   EXPECT_TRUE(s.send_version_info);
   EXPECT_EQ(s.num_threads, 16u);
   EXPECT_TRUE(s.use_remote_admin);
-  EXPECT_FALSE(s.virtual_servers[0].use_ssl) << "the module does not read UseSSL";
-  EXPECT_EQ(s.virtual_servers[0].server_certificate, "");
+  // The TLS set-up is the module's to edit too, and its save keeps it.
+  EXPECT_EQ(s.ssl_port, 8443u);
+  EXPECT_TRUE(s.virtual_servers[0].use_ssl);
+  EXPECT_EQ(s.virtual_servers[0].server_certificate, "cert");
+  EXPECT_EQ(s.virtual_servers[0].server_private_key, "key");
+  EXPECT_TRUE(s.virtual_servers[0].redirect_to_ssl);
 
   s.use_remote_admin = false;
   ASSERT_TRUE(SaveSettings(s, profile_, SettingsFlavor::kConfigModule));
@@ -531,7 +548,10 @@ TEST_F(SettingsTest, ModuleFlavourDefaultsAndOwnValues) {
     RegistryKey server(kHkeyLocalMachine, Path("Server"), false);
     EXPECT_EQ(server.GetDword("UseRemoteAdmin", 7), 0u);
   }
-  EXPECT_FALSE(Load(SettingsFlavor::kConfigModule).use_remote_admin);
+  const ServerSettings by_module = Load(SettingsFlavor::kConfigModule);
+  EXPECT_FALSE(by_module.use_remote_admin);
+  EXPECT_EQ(by_module.ssl_port, 8443u);
+  EXPECT_TRUE(by_module.virtual_servers[0] == s.virtual_servers[0]);
   // The engine neither reads nor writes the module's value.
   EXPECT_TRUE(Load(SettingsFlavor::kEngine).use_remote_admin);
   ASSERT_TRUE(SaveSettings(s, profile_, SettingsFlavor::kEngine));
