@@ -1,0 +1,273 @@
+// Server-side TLS means the same on OpenSSL and on Schannel: a handshake
+// and an echo that crosses record sizes, SNI picking one context of two,
+// certificates refused with a reason (missing, wrong key, expired), TLS 1.1
+// refused, and a stalled handshake that reports want-read without blocking.
+// The certificates are made when the tests run (make_tls_certs.sh); on
+// Windows the build makes them beside the test program.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/poller.h"
+#include "platform/scoped_handle.h"
+#include "platform/socket.h"
+#include "platform/tls.h"
+#include "tls_test_client.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+using test::TlsTestClient;
+using test::TlsVersion;
+
+constexpr uint32_t kWaitMs = 5000;
+
+int64_t elapsed_ms(steady_clock::time_point since) {
+  return duration_cast<milliseconds>(steady_clock::now() - since).count();
+}
+
+// The folder with the test certificates, made once per run; "" with the
+// reason in `why` when there is none.
+std::string cert_dir(std::string* why) {
+#ifdef _WIN32
+  fs::path dir = fs::current_path() / "tls-certs";
+  if (!fs::exists(dir / "done")) *why = "no certificates in " + dir.string() + " (the build makes them with openssl)";
+  return fs::exists(dir / "done") ? dir.string() + "\\" : "";
+#else
+  static std::string made = [] {
+    fs::path dir = fs::temp_directory_path() / ("brisvane-tls-" + std::to_string(steady_clock::now().time_since_epoch().count()));
+    std::string cmd = std::string("sh '") + TLS_CERT_SCRIPT + "' '" + dir.string() + "'";
+    return std::system(cmd.c_str()) == 0 ? dir.string() + "/" : std::string();
+  }();
+  if (made.empty()) *why = "openssl could not make the test certificates";
+  return made;
+#endif
+}
+
+class TlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    dir_ = cert_dir(&why);
+    if (dir_.empty()) GTEST_SKIP() << why;
+    SocketsInfo info;
+    ASSERT_TRUE(sockets_startup(&info, nullptr));
+    listener_.reset(socket_create(true));
+    SockAddrV4 lo;
+    lo.addr = host_to_net32(0x7F000001);
+    ASSERT_TRUE(socket_bind(listener_.get(), lo)) << socket_last_error();
+    ASSERT_TRUE(socket_listen(listener_.get(), 16));
+    ASSERT_TRUE(socket_local_address(listener_.get(), &where_));
+  }
+  void TearDown() override {
+    if (listener_) {
+      listener_.reset();
+      sockets_cleanup();
+    }
+  }
+
+  std::shared_ptr<TlsContext> load(const std::string& cert, const std::string& key = "") {
+    TlsLoadError why;
+    auto ctx = TlsContext::load(dir_ + cert, key.empty() ? "" : dir_ + key, &why);
+    EXPECT_TRUE(ctx) << why.file << ": " << why.reason;
+    return ctx;
+  }
+
+  // A client connection and its server end, as the connection layer gets it.
+  void connect_pair(ScopedSocket* client, ScopedSocket* server) {
+    client->reset(socket_create(true));
+    ASSERT_TRUE(socket_connect(client->get(), where_)) << socket_last_error();
+    SocketHandle s = kInvalidSocket;
+    ASSERT_EQ(socket_accept_connection(listener_.get(), &s), AcceptOutcome::kAccepted);
+    server->reset(s);
+  }
+
+  // Skips when this system's TLS cannot serve at all (Wine's Schannel has
+  // no server side): the failing call and its code are in error_text().
+  void skip_if_unsupported(const TlsSession& session) {
+    if (session.last_error() == err::kSecUnsupportedFunction) GTEST_SKIP() << session.error_text();
+  }
+
+  std::string dir_;
+  ScopedSocket listener_;
+  SockAddrV4 where_;
+};
+
+std::string pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('A' + (i * 7 + i / 251) % 61);
+  return s;
+}
+
+TEST_F(TlsTest, HandshakeThenEchoAcrossRecordSizes) {
+  auto table = std::make_shared<TlsServerTable>();
+  table->set_default(load("alpha.pem", "alpha.key"));
+  // Larger than several 16 KiB records, and not a multiple of one.
+  const std::string data = pattern(70001);
+  for (TlsVersion version : {TlsVersion::k12, TlsVersion::k13}) {
+    SCOPED_TRACE(version == TlsVersion::k12 ? "TLS 1.2" : "TLS 1.3");
+    ScopedSocket client, server;
+    connect_pair(&client, &server);
+    auto echoed = std::async(std::launch::async, [&] {
+      TlsTestClient c;
+      std::string why;
+      if (!c.connect(client.get(), "alpha.test", version, &why)) return "client: " + why;
+      if (!c.send_all(data)) return std::string("client: send failed");
+      std::string back = c.recv_exactly(data.size());
+      return c.sees_close() ? back : "no close_notify after " + std::to_string(back.size()) + " bytes";
+    });
+    TlsSession session(table, server.get());
+    ASSERT_TRUE(session.ok()) << session.last_error();
+    TlsOutcome hs = session.handshake_within(kWaitMs);
+    skip_if_unsupported(session);
+    ASSERT_EQ(hs, TlsOutcome::kDone) << session.error_text();
+    EXPECT_EQ(session.protocol(), version == TlsVersion::k12 ? "TLSv1.2" : "TLSv1.3");
+    EXPECT_EQ(session.cipher().rfind("TLS_", 0), 0u) << session.cipher();
+    EXPECT_EQ(session.alpn(), "http/1.1");
+    EXPECT_EQ(session.server_name(), "alpha.test");
+
+    std::string got;
+    char buf[5000];  // smaller than a record: reads must resume inside one
+    while (got.size() < data.size()) {
+      size_t n = 0;
+      ASSERT_EQ(session.read_within(buf, sizeof buf, &n, kWaitMs), TlsOutcome::kDone) << session.error_text();
+      got.append(buf, n);
+    }
+    EXPECT_TRUE(got == data);
+    EXPECT_FALSE(session.has_buffered());
+    ASSERT_EQ(session.write_all_within(got.data(), got.size(), kWaitMs), TlsOutcome::kDone) << session.error_text();
+    session.close_within(kWaitMs);
+    std::string back = echoed.get();
+    EXPECT_EQ(back.size(), data.size()) << back.substr(0, 200);
+    EXPECT_TRUE(back == data);
+  }
+}
+
+TEST_F(TlsTest, ServerNamePicksTheContextOfTwo) {
+  auto table = std::make_shared<TlsServerTable>();
+  table->set_default(load("alpha.pem", "alpha.key"));
+  // The key follows the chain in one file, as some tools write it.
+  table->add("Beta.Test", load("beta-combined.pem"));
+  struct Case {
+    const char* sni;
+    const char* presented;
+  };
+  for (const Case& c : {Case{"beta.test", "beta.test"}, Case{"BETA.TEST", "beta.test"},
+                        Case{"other.test", "alpha.test"}, Case{"", "alpha.test"}}) {
+    SCOPED_TRACE(std::string("SNI ") + c.sni);
+    ScopedSocket client, server;
+    connect_pair(&client, &server);
+    auto seen = std::async(std::launch::async, [&] {
+      TlsTestClient tc;
+      std::string why;
+      return tc.connect(client.get(), c.sni, TlsVersion::kAny, &why) ? tc.peer_common_name() : "client: " + why;
+    });
+    TlsSession session(table, server.get());
+    TlsOutcome hs = session.handshake_within(kWaitMs);
+    skip_if_unsupported(session);
+    EXPECT_EQ(hs, TlsOutcome::kDone) << session.error_text();
+    EXPECT_EQ(seen.get(), c.presented);
+    EXPECT_EQ(session.server_name(), c.sni);
+  }
+}
+
+TEST_F(TlsTest, UnusableCertificatesAreRefusedWithAReason) {
+  struct Case {
+    const char* cert;
+    const char* key;
+    const char* file_at_fault;
+    os_error code;
+    const char* reason_part;
+  };
+  for (const Case& c : {
+           Case{"missing.pem", "alpha.key", "missing.pem", err::kFileNotFound, "cannot open"},
+           Case{"alpha.pem", "missing.key", "missing.key", err::kFileNotFound, "cannot open"},
+           Case{"alpha.pem", "beta.key", "beta.key", err::kCryptBadKey, "does not match"},
+           Case{"alpha.pem", "", "alpha.pem", err::kCryptBadKey, "private key"},
+           Case{"old.pem", "alpha.key", "old.pem", err::kCertExpired, "expired"},
+       }) {
+    SCOPED_TRACE(std::string(c.cert) + " + " + c.key);
+    TlsLoadError why;
+    EXPECT_FALSE(TlsContext::load(dir_ + c.cert, *c.key ? dir_ + c.key : "", &why));
+    EXPECT_EQ(why.file, dir_ + c.file_at_fault);
+    EXPECT_EQ(why.code, c.code) << why.reason;
+    EXPECT_NE(why.reason.find(c.reason_part), std::string::npos) << why.reason;
+  }
+}
+
+TEST_F(TlsTest, ClientOfferingOnlyTls11IsRefused) {
+  auto table = std::make_shared<TlsServerTable>();
+  table->set_default(load("alpha.pem", "alpha.key"));
+  ScopedSocket client, server;
+  connect_pair(&client, &server);
+  auto result = std::async(std::launch::async, [&] {
+    TlsTestClient c;
+    std::string why;
+    return c.connect(client.get(), "alpha.test", TlsVersion::k11, &why);
+  });
+  TlsSession session(table, server.get());
+  TlsOutcome hs = session.handshake_within(kWaitMs);
+  skip_if_unsupported(session);
+  EXPECT_EQ(hs, TlsOutcome::kFailed);
+  EXPECT_EQ(session.last_error(), err::kSecUnsupportedProtocol) << session.error_text();
+  EXPECT_FALSE(result.get());
+  // A refused session stays refused.
+  EXPECT_EQ(session.handshake(), TlsOutcome::kFailed);
+}
+
+TEST_F(TlsTest, StalledHandshakeWantsReadAndNothingBlocks) {
+  auto table = std::make_shared<TlsServerTable>();
+  table->set_default(load("alpha.pem", "alpha.key"));
+  ScopedSocket client, server;
+  connect_pair(&client, &server);
+  Poller poller;
+  ASSERT_TRUE(poller.ok());
+  TlsSession session(table, server.get());
+
+  auto start = steady_clock::now();
+  EXPECT_EQ(session.handshake(), TlsOutcome::kWantRead);
+  ASSERT_TRUE(poller.add(server.get(), 1, PollInterest::kReadable));
+  PollEvent ev[4];
+  EXPECT_EQ(poller.wait(ev, 4, 200), 0);
+
+  // The first bytes of a ClientHello, and then nothing more.
+  const char partial[] = "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03";
+  ASSERT_EQ(socket_send(client.get(), partial, sizeof partial - 1), static_cast<int64_t>(sizeof partial - 1));
+  ASSERT_EQ(poller.wait(ev, 4, kWaitMs), 1);
+  TlsOutcome again = session.handshake();
+  skip_if_unsupported(session);
+  EXPECT_EQ(again, TlsOutcome::kWantRead) << session.error_text();
+  EXPECT_LT(elapsed_ms(start), 2000);
+  ASSERT_TRUE(poller.remove(server.get()));
+
+  // A waiting handshake gives up once its time passed.
+  start = steady_clock::now();
+  EXPECT_EQ(session.handshake_within(300), TlsOutcome::kFailed);
+  EXPECT_EQ(session.last_error(), err::kWsaTimedOut);
+  EXPECT_GE(elapsed_ms(start), 250);
+  EXPECT_LT(elapsed_ms(start), 3000);
+}
+
+TEST_F(TlsTest, PlainHttpOnTheTlsPortFailsTheHandshake) {
+  auto table = std::make_shared<TlsServerTable>();
+  table->set_default(load("alpha.pem", "alpha.key"));
+  ScopedSocket client, server;
+  connect_pair(&client, &server);
+  const char request[] = "GET / HTTP/1.1\r\nHost: alpha.test\r\n\r\n";
+  ASSERT_GT(socket_send(client.get(), request, sizeof request - 1), 0);
+  TlsSession session(table, server.get());
+  TlsOutcome hs = session.handshake_within(kWaitMs);
+  skip_if_unsupported(session);
+  EXPECT_EQ(hs, TlsOutcome::kFailed);
+  EXPECT_EQ(session.last_error(), err::kSecIllegalMessage) << session.error_text();
+}
+
+}  // namespace
+}  // namespace platform
