@@ -46,9 +46,11 @@ inline constexpr os_error kSecIncompleteMessage = 0x80090318u;    // SEC_E_INCOM
 inline constexpr os_error kSecIllegalMessage = 0x80090326u;       // SEC_E_ILLEGAL_MESSAGE: not TLS, bad record
 inline constexpr os_error kSecCertExpired = 0x80090328u;          // SEC_E_CERT_EXPIRED
 inline constexpr os_error kSecDecryptFailure = 0x80090330u;       // SEC_E_DECRYPT_FAILURE
-inline constexpr os_error kSecAlgorithmMismatch = 0x80090331u;    // SEC_E_ALGORITHM_MISMATCH: no common cipher
-inline constexpr os_error kSecUnsupportedProtocol = 0x80090367u;  // SEC_E_UNSUPPORTED_PROTOCOL: version refused
+// SEC_E_ALGORITHM_MISMATCH: no common version or cipher suite. Schannel
+// reports a refused protocol version (a TLS 1.1 client) with it too.
+inline constexpr os_error kSecAlgorithmMismatch = 0x80090331u;
 inline constexpr os_error kCryptBadKey = 0x80090003u;             // NTE_BAD_KEY: key unreadable or not the cert's
+inline constexpr os_error kCryptNotSupported = 0x80090029u;       // NTE_NOT_SUPPORTED: key storage cannot import it
 inline constexpr os_error kCertExpired = 0x800B0101u;             // CERT_E_EXPIRED: outside its validity period
 inline constexpr os_error kCryptNoMatch = 0x80092009u;            // CRYPT_E_NO_MATCH: no certificate in the file
 }  // namespace err

@@ -226,7 +226,6 @@ os_error code_of_reason(int reason) {
     case SSL_R_UNSUPPORTED_PROTOCOL:
     case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
     case SSL_R_VERSION_TOO_LOW:
-      return err::kSecUnsupportedProtocol;
     case SSL_R_NO_SHARED_CIPHER:
     case SSL_R_NO_SHARED_GROUPS:
       return err::kSecAlgorithmMismatch;
