@@ -41,13 +41,19 @@ std::string cert_dir(std::string* why) {
   if (!fs::exists(dir / "done")) *why = "no certificates in " + dir.string() + " (the build makes them with openssl)";
   return fs::exists(dir / "done") ? dir.string() + "\\" : "";
 #else
-  static std::string made = [] {
-    fs::path dir = fs::temp_directory_path() / ("brisvane-tls-" + std::to_string(steady_clock::now().time_since_epoch().count()));
-    std::string cmd = std::string("sh '") + TLS_CERT_SCRIPT + "' '" + dir.string() + "'";
-    return std::system(cmd.c_str()) == 0 ? dir.string() + "/" : std::string();
-  }();
-  if (made.empty()) *why = "openssl could not make the test certificates";
-  return made;
+  // Made once per run and removed when the program ends.
+  struct Made {
+    fs::path dir = fs::temp_directory_path() /
+                   ("brisvane-tls-" + std::to_string(steady_clock::now().time_since_epoch().count()));
+    bool ok = std::system(("sh '" + std::string(TLS_CERT_SCRIPT) + "' '" + dir.string() + "'").c_str()) == 0;
+    ~Made() {
+      std::error_code ignored;
+      fs::remove_all(dir, ignored);
+    }
+  };
+  static Made made;
+  if (!made.ok) *why = "openssl could not make the test certificates";
+  return made.ok ? made.dir.string() + "/" : "";
 #endif
 }
 

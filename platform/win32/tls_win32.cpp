@@ -525,7 +525,10 @@ TlsOutcome TlsSession::handshake() noexcept {
     if (!flush(st, socket_, &error_, &failed)) return failed ? TlsOutcome::kFailed : TlsOutcome::kWantWrite;
     if (st->established) return TlsOutcome::kDone;
     if (!st->context) {
-      if (!whole_record(st->in)) {
+      // Wait for the whole first record of a handshake; anything else (plain
+      // HTTP on the TLS port) goes to Schannel at once, which refuses it.
+      bool handshake_record = !st->in.empty() && st->in[0] == 22;
+      if (st->in.empty() || (handshake_record && !whole_record(st->in))) {
         TlsOutcome got = fill(st, socket_, &error_);
         if (got != TlsOutcome::kDone) return got;
         continue;
