@@ -2,12 +2,19 @@
 // table and the waiting calls built on the non-blocking steps.
 #include "platform/tls.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
+
+#include "platform/tls_client_hello.h"
 
 
 namespace platform {
 
 namespace {
+
+uint32_t be16(const unsigned char* p) { return (p[0] << 8) | p[1]; }
+uint32_t be24(const unsigned char* p) { return (p[0] << 16) | (p[1] << 8) | p[2]; }
 
 std::string lower(const std::string& s) {
   std::string out(s);
@@ -16,6 +23,38 @@ std::string lower(const std::string& s) {
 }
 
 }  // namespace
+
+std::string client_hello_server_name(const unsigned char* p, size_t n) {
+  constexpr unsigned char kHandshakeRecord = 22, kClientHello = 1;
+  if (n < 5 + 4 || p[0] != kHandshakeRecord || p[5] != kClientHello || n < 5 + be16(p + 3)) return "";
+  size_t end = 5 + static_cast<size_t>(be16(p + 3));
+  end = std::min(end, 9 + static_cast<size_t>(be24(p + 6)));
+  size_t at = 9 + 2 + 32;  // version, random
+  auto skip = [&](size_t len_bytes) {
+    if (at + len_bytes > end) return false;
+    size_t len = len_bytes == 1 ? p[at] : be16(p + at);
+    at += len_bytes + len;
+    return at <= end;
+  };
+  if (!skip(1) || !skip(2) || !skip(1)) return "";  // session id, suites, compression
+  if (at + 2 > end) return "";
+  size_t ext_end = std::min(end, at + 2 + be16(p + at));
+  at += 2;
+  while (at + 4 <= ext_end) {
+    uint32_t type = be16(p + at), len = be16(p + at + 2);
+    size_t data = at + 4;
+    if (data + len > ext_end) return "";
+    // server_name_list: its length, then entries of type (0 = host name),
+    // length and name.
+    if (type == 0 && len >= 5 && p[data + 2] == 0) {
+      size_t name_len = be16(p + data + 3);
+      if (5 + name_len > len) return "";
+      return std::string(reinterpret_cast<const char*>(p + data + 5), name_len);
+    }
+    at = data + len;
+  }
+  return "";
+}
 
 void TlsServerTable::add(const std::string& name, std::shared_ptr<TlsContext> context) {
   by_name_[lower(name)] = std::move(context);

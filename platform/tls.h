@@ -3,9 +3,11 @@
 // and one session per connection.
 //
 // Policy is the backend's, not the caller's: TLS 1.2 and 1.3 only, the
-// cipher choice of Mozilla's "intermediate" profile (ECDHE with AES-GCM or
-// ChaCha20-Poly1305; the client's order for TLS 1.3 and, as that profile
-// says, for 1.2 too), no compression, no renegotiation, ALPN "http/1.1".
+// cipher choice of Mozilla's "intermediate" profile (forward-secret key
+// exchange with AES-GCM or ChaCha20-Poly1305; the client's order for TLS 1.3
+// and, as that profile says, for 1.2 too), no compression, no
+// renegotiation, ALPN "http/1.1". Schannel has no ChaCha20 and is given
+// the nearest set it can express (ECDHE/DHE with AES-GCM).
 //
 // A session borrows its socket and drives it without blocking. Two ways to
 // use it, which may be mixed on one session:
@@ -71,7 +73,9 @@ class TlsContext {
   // `cert_path`: a PEM file with the chain, leaf first; on Windows also a
   // .pfx/.p12 file (without password). `key_path`: a PEM private key, or
   // empty when the key follows the certificates in the same file (or is
-  // inside the .pfx). Refuses a missing or unreadable file, a file without
+  // inside the .pfx). On Windows a PEM key must be PKCS#8 ("BEGIN PRIVATE
+  // KEY", as certbot writes it); it is stored in the user's key storage
+  // under a name derived from the certificate, so a reload replaces it. Refuses a missing or unreadable file, a file without
   // certificate or key, a key that is not the certificate's, and a leaf
   // certificate outside its validity period. Null on failure, `*why` filled.
   static std::shared_ptr<TlsContext> load(const std::string& cert_path, const std::string& key_path,

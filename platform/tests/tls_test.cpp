@@ -12,11 +12,13 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/poller.h"
 #include "platform/scoped_handle.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
+#include "platform/tls_client_hello.h"
 #include "tls_test_client.h"
 
 namespace platform {
@@ -209,6 +211,39 @@ TEST_F(TlsTest, ServerNamePicksTheContextOfTwo) {
     EXPECT_EQ(hs, TlsOutcome::kDone) << session.error_text();
     EXPECT_EQ(seen.get(), c.presented);
     EXPECT_EQ(session.server_name(), c.sni);
+  }
+}
+
+// The name is read from this system's own client's hello, and no prefix
+// of that hello makes the reader look past its end (ASan checks on POSIX).
+TEST_F(TlsTest, ClientHelloGivesTheServerName) {
+  for (const char* sni : {"beta.test", ""}) {
+    SCOPED_TRACE(std::string("SNI ") + sni);
+    ScopedSocket client, server;
+    connect_pair(&client, &server);
+    auto done = std::async(std::launch::async, [&] {
+      TlsTestClient c;
+      std::string why;
+      c.connect(client.get(), sni, TlsVersion::kAny, &why);
+    });
+    ShutdownOnExit unblock{server.get()};
+    ASSERT_TRUE(socket_set_blocking(server.get(), true));
+    std::string hello;
+    size_t want = 5;
+    char buf[4096];
+    while (hello.size() < want) {
+      ASSERT_EQ(socket_wait(server.get(), false, kWaitMs), 1);
+      int64_t n = socket_recv(server.get(), buf, std::min(sizeof buf, want - hello.size()));
+      ASSERT_GT(n, 0);
+      hello.append(buf, static_cast<size_t>(n));
+      if (hello.size() == 5) want = 5 + ((static_cast<unsigned char>(hello[3]) << 8) | static_cast<unsigned char>(hello[4]));
+    }
+    std::vector<unsigned char> bytes(hello.begin(), hello.end());
+    EXPECT_EQ(client_hello_server_name(bytes.data(), bytes.size()), sni);
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+      std::vector<unsigned char> prefix(bytes.begin(), bytes.begin() + cut);
+      EXPECT_EQ(client_hello_server_name(prefix.data(), prefix.size()), "") << cut;
+    }
   }
 }
 

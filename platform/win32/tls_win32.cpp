@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/tls.h"
+#include "platform/tls_client_hello.h"
 
 namespace platform {
 
@@ -398,40 +399,6 @@ std::shared_ptr<TlsContext> TlsContext::load(const std::string& cert_path, const
 namespace {
 
 uint32_t be16(const unsigned char* p) { return (p[0] << 8) | p[1]; }
-uint32_t be24(const unsigned char* p) { return (p[0] << 16) | (p[1] << 8) | p[2]; }
-
-// Reads the host name from the server_name extension of a ClientHello
-// record (RFC 8446 4.1.2, RFC 6066 3). "" when there is none or the
-// record is not a ClientHello: the handshake itself then decides.
-std::string sni_of_client_hello(const unsigned char* p, size_t n) {
-  if (n < 5 + 4 || p[0] != 22 || p[5] != 1) return "";
-  size_t end = std::min(n, 5 + static_cast<size_t>(be16(p + 3)));
-  end = std::min(end, 9 + static_cast<size_t>(be24(p + 6)));
-  size_t at = 9 + 2 + 32;  // version, random
-  auto skip = [&](size_t len_bytes) {
-    if (at + len_bytes > end) return false;
-    size_t len = len_bytes == 1 ? p[at] : be16(p + at);
-    at += len_bytes + len;
-    return at <= end;
-  };
-  if (!skip(1) || !skip(2) || !skip(1)) return "";  // session id, suites, compression
-  if (at + 2 > end) return "";
-  size_t ext_end = std::min(end, at + 2 + be16(p + at));
-  at += 2;
-  while (at + 4 <= ext_end) {
-    uint32_t type = be16(p + at), len = be16(p + at + 2);
-    size_t data = at + 4;
-    if (data + len > ext_end) return "";
-    // server_name_list: length, then entries of type (0 = host name), length, name.
-    if (type == 0 && len >= 5 && p[data + 2] == 0) {
-      size_t name_len = be16(p + data + 3);
-      if (data + 5 + name_len <= data + len) return std::string(reinterpret_cast<const char*>(p + data + 5), name_len);
-      return "";
-    }
-    at = data + len;
-  }
-  return "";
-}
 
 // Whether `in` holds one whole TLS record (header and body).
 bool whole_record(const std::vector<char>& in) {
@@ -533,7 +500,7 @@ TlsOutcome TlsSession::handshake() noexcept {
         if (got != TlsOutcome::kDone) return got;
         continue;
       }
-      st->server_name = sni_of_client_hello(reinterpret_cast<const unsigned char*>(st->in.data()), st->in.size());
+      st->server_name = client_hello_server_name(reinterpret_cast<const unsigned char*>(st->in.data()), st->in.size());
       st->context = st->table->select(st->server_name);
     }
     unsigned char alpn_buf[sizeof(SEC_APPLICATION_PROTOCOLS) + sizeof kAlpnList];
