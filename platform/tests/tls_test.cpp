@@ -190,6 +190,46 @@ TEST_F(TlsTest, HandshakeThenEchoAcrossRecordSizes) {
   }
 }
 
+// A client that does not read fills the socket: write() then says
+// kWantWrite instead of blocking, and once the client reads, the same
+// bytes passed again go out, none lost or doubled.
+TEST_F(TlsTest, FullSocketWantsWriteAndResumes) {
+  auto table = alpha_or_pfx();
+  if (!table->select("")) GTEST_SKIP() << no_keys_;
+  const std::string data = pattern(16 << 20);
+  ScopedSocket client, server;
+  connect_pair(&client, &server);
+  std::promise<void> start_reading;
+  auto got = std::async(std::launch::async, [&, go = start_reading.get_future()]() mutable {
+    TlsTestClient c;
+    std::string why;
+    if (!c.connect(client.get(), "alpha.test", TlsVersion::kAny, &why)) return "client: " + why;
+    go.wait_for(seconds(10));  // bounded: a test that ends early never says go
+    return c.recv_exactly(data.size());
+  });
+  ShutdownOnExit unblock{server.get()};
+  TlsSession session(table, server.get());
+  TlsOutcome hs = session.handshake_within(kWaitMs);
+  skip_if_unsupported(session);
+  if (IsSkipped()) return;
+  ASSERT_EQ(hs, TlsOutcome::kDone) << session.error_text();
+
+  size_t done = 0;
+  TlsOutcome o = TlsOutcome::kDone;
+  auto started = steady_clock::now();
+  while (done < data.size() && o == TlsOutcome::kDone) {
+    size_t sent = 0;
+    o = session.write(data.data() + done, data.size() - done, &sent);
+    done += sent;
+  }
+  EXPECT_LT(elapsed_ms(started), 5000);
+  ASSERT_EQ(o, TlsOutcome::kWantWrite) << "all " << done << " bytes went out without the client reading";
+  start_reading.set_value();
+  ASSERT_EQ(session.write_all_within(data.data() + done, data.size() - done, kWaitMs), TlsOutcome::kDone)
+      << session.error_text();
+  EXPECT_TRUE(got.get() == data);
+}
+
 TEST_F(TlsTest, ServerNamePicksTheContextOfTwo) {
   auto table = table_of("alpha.pem", "alpha.key");
   if (!no_keys_.empty()) GTEST_SKIP() << no_keys_;

@@ -543,8 +543,15 @@ TlsOutcome TlsSession::handshake() noexcept {
     if (out[1].pvBuffer) FreeContextBuffer(out[1].pvBuffer);
     keep_extra(&st->in, in, 2);
     if (s == SEC_E_OK) {
+      // Writes are cut to the record size: without it none could be made.
+      s = QueryContextAttributesW(&st->ctx, SECPKG_ATTR_STREAM_SIZES, &st->sizes);
+      if (s != SEC_E_OK || st->sizes.cbMaximumMessage == 0) {
+        error_ = s != SEC_E_OK ? static_cast<os_error>(s) : err::kSecInternalError;
+        st->detail = sspi_failure("QueryContextAttributes(STREAM_SIZES)", error_);
+        st->broken = true;
+        return TlsOutcome::kFailed;
+      }
       st->established = true;
-      QueryContextAttributesW(&st->ctx, SECPKG_ATTR_STREAM_SIZES, &st->sizes);
     }
   }
 }
