@@ -107,7 +107,6 @@ class TlsServerTable {
   // The context for an SNI name ("" when the client sent none), or null
   // when there is neither a match nor a default.
   TlsContext* select(const std::string& name) const noexcept;
-  bool empty() const noexcept { return !default_ && by_name_.empty(); }
 
  private:
   std::shared_ptr<TlsContext> default_;

@@ -578,7 +578,9 @@ TlsOutcome TlsSession::read(void* buf, size_t capacity, size_t* got) noexcept {
       return TlsOutcome::kClosed;
     }
     if (s != SEC_E_OK) {
-      // SEC_I_RENEGOTIATE included: renegotiation is refused.
+      // SEC_I_RENEGOTIATE included: renegotiation is refused (so is a
+      // TLS 1.3 key update, which HTTP clients do not send on short
+      // connections).
       error_ = static_cast<os_error>(s);
       st->detail = sspi_failure("DecryptMessage", error_);
       st->broken = true;
