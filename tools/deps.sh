@@ -8,7 +8,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 add() { for p in "$@"; do have "$p" || need+=("$p"); done; }
 
-add cmake ninja-build g++ googletest curl wget perl goaccess libcgi-pm-perl php-cgi python3
+add cmake ninja-build g++ googletest curl wget perl goaccess libcgi-pm-perl php-cgi python3 libssl-dev openssl
 case "$want" in
   windows|all) add g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 nsis ;;
 esac
