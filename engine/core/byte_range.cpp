@@ -59,14 +59,10 @@ bool ParseByteRanges(std::string_view header, uint64_t file_size,
     return false;
   }
   std::vector<ByteRange> ranges;
-  std::string_view rest = header.substr(equals + 1);
-  for (;;) {
-    const size_t comma = rest.find(',');
+  for (std::string_view item : SplitList(header.substr(equals + 1), ",")) {
     ByteRange range{};
-    if (!ParseItem(rest.substr(0, comma), file_size, &range)) return false;
+    if (!ParseItem(item, file_size, &range)) return false;
     ranges.push_back(range);
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
   }
   if (out != nullptr) out->insert(out->end(), ranges.begin(), ranges.end());
   return true;

@@ -35,12 +35,6 @@ uint32_t LeadingNumber(const std::string& s, size_t from, size_t* end) {
   return n;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // A line that filled the reader's buffer was cut; its tail must not be
 // taken for a line of its own.
 bool IsCutLine(const std::string& line) { return line.size() >= kLineCapacity - 1; }
@@ -66,7 +60,7 @@ bool ParseLength(std::string_view text, uint64_t* length) {
 }
 
 void NoteFraming(std::string_view name, std::string_view value, Framing& f) {
-  value = TrimBlanks(value);
+  value = Trimmed(value, " \t");
   if (EqualsIgnoreCase(name, "Content-Length")) {
     if (f.lengths++ == 0) f.length = value;
   } else if (EqualsIgnoreCase(name, "Transfer-Encoding")) {
