@@ -80,7 +80,6 @@ class TlsContext {
   // certificate outside its validity period. Null on failure, `*why` filled.
   static std::shared_ptr<TlsContext> load(const std::string& cert_path, const std::string& key_path,
                                           TlsLoadError* why) noexcept;
-  ~TlsContext();
   TlsContext(const TlsContext&) = delete;
   TlsContext& operator=(const TlsContext&) = delete;
 
@@ -91,8 +90,16 @@ class TlsContext {
   State* state() const noexcept { return state_.get(); }
 
  private:
-  TlsContext(std::unique_ptr<State> state, std::string subject) noexcept;
-  std::unique_ptr<State> state_;
+  // Frees a State where its type is complete (the backend's file), so that
+  // making and destroying a context need no per-backend code.
+  struct StateDeleter {
+    void operator()(State* state) const noexcept;
+  };
+  using StatePtr = std::unique_ptr<State, StateDeleter>;
+
+  TlsContext(StatePtr state, std::string subject) noexcept
+      : state_(std::move(state)), subject_(std::move(subject)) {}
+  StatePtr state_;
   std::string subject_;
 };
 

@@ -112,6 +112,9 @@ bool ConnectionPool::TakeConnection() {
 void ConnectionPool::Serve(std::unique_ptr<Socket> socket) {
   {
     std::lock_guard<std::mutex> lock(connections_mu_);
+    // Accepted just as Stop shut the open connections down: this one goes
+    // down too, or Stop would wait for its client.
+    if (stopping_.load()) platform::socket_shutdown(socket->handle(), 2);
     open_.insert(socket->handle());
   }
   HandleConnection(*engine_, *socket);

@@ -163,10 +163,14 @@ bool CreateBodyFile(TempFile* file) {
   return false;
 }
 
-// The received body becomes the request's.
-void AdoptBody(HttpMessage& request, TempFile& file) {
+// The received body becomes the request's; false when its file cannot be
+// read back, which is a body that could not be stored.
+bool AdoptBody(HttpMessage& request, TempFile& file) {
   const uint64_t length = file.written();
-  request.body.SetFile(file.TakeForReading(), 0, length);
+  platform::ScopedFile reader = file.TakeForReading();
+  if (!reader) return false;
+  request.body.SetFile(std::move(reader), 0, length);
+  return true;
 }
 
 // One chunk's data into the body, then the line end that must follow it.
@@ -209,7 +213,7 @@ Outcome ReadChunkedBody(HttpMessage& request, Socket& socket, uint64_t max_bytes
       return written ? Outcome::Close() : CannotStore(file);
     stored += size;
   }
-  AdoptBody(request, file);
+  if (!AdoptBody(request, file)) return CannotStore(file);
   Outcome trailer = ReadHeaders(request, socket, nullptr);
   if (trailer.kind != Outcome::kRead) return trailer;
   request.Clear(kHdrTransferEncoding);
@@ -228,7 +232,7 @@ Outcome ReadLengthBody(HttpMessage& request, Socket& socket, uint64_t length) {
     if (!file.Write(buf.get(), static_cast<size_t>(n))) return CannotStore(file);
     got += static_cast<uint64_t>(n);
   }
-  AdoptBody(request, file);
+  if (!AdoptBody(request, file)) return CannotStore(file);
   return Outcome::Read();
 }
 

@@ -135,8 +135,8 @@ int Poller::wait(PollEvent* events, size_t capacity, uint32_t timeout_ms) noexce
     bool woken = false;
     for (int i = 0; i < n; ++i) {
       if (ready[i].data.u64 == state_->wake_key()) {
-        // Another waiter may have taken the wake-up first; then this is
-        // an early return with nothing, which callers expect anyway.
+        // Another waiter may have taken the wake-up first; then this
+        // wait goes on waiting, so that one wake() ends one wait.
         uint64_t one = 0;
         woken = ::read(state_->wake_fd, &one, sizeof one) == sizeof one || woken;
         continue;

@@ -191,16 +191,13 @@ std::string common_name(X509* leaf) {
 
 }  // namespace
 
-TlsContext::TlsContext(std::unique_ptr<State> state, std::string subject) noexcept
-    : state_(std::move(state)), subject_(std::move(subject)) {}
-
-TlsContext::~TlsContext() = default;
+void TlsContext::StateDeleter::operator()(State* state) const noexcept { delete state; }
 
 std::shared_ptr<TlsContext> TlsContext::load(const std::string& cert_path, const std::string& key_path,
                                              TlsLoadError* why) noexcept {
   const std::string& key_file = key_path.empty() ? cert_path : key_path;
   if (!check_readable(cert_path, why) || !check_readable(key_file, why)) return nullptr;
-  auto state = std::make_unique<State>();
+  StatePtr state(new State());
   state->ctx = SSL_CTX_new(TLS_server_method());
   if (!state->ctx || !apply_policy(state->ctx)) {
     fail_load(why, cert_path, "the TLS library could not be set up", err::kSecInternalError);

@@ -123,6 +123,14 @@ class TlsTest : public ::testing::Test {
     if (session.last_error() == err::kSecUnsupportedFunction) GTEST_SKIP() << session.error_text();
   }
 
+  // The server side of a handshake, waited for; skips the test as above,
+  // which IsSkipped() then tells.
+  TlsOutcome handshake_or_skip(TlsSession& session) {
+    TlsOutcome hs = session.handshake_within(kWaitMs);
+    skip_if_unsupported(session);
+    return hs;
+  }
+
   std::string dir_;
   std::string no_keys_;
   ScopedSocket listener_;
@@ -163,10 +171,8 @@ TEST_F(TlsTest, HandshakeThenEchoAcrossRecordSizes) {
     ShutdownOnExit unblock{server.get()};
     TlsSession session(table, server.get());
     ASSERT_TRUE(session.ok()) << session.last_error();
-    TlsOutcome hs = session.handshake_within(kWaitMs);
-    skip_if_unsupported(session);
+    TlsOutcome hs = handshake_or_skip(session);
     if (IsSkipped()) return;
-  if (IsSkipped()) return;
     ASSERT_EQ(hs, TlsOutcome::kDone) << session.error_text();
     EXPECT_EQ(session.protocol(), version == TlsVersion::k12 ? "TLSv1.2" : "TLSv1.3");
     EXPECT_EQ(session.cipher().rfind("TLS_", 0), 0u) << session.cipher();
@@ -209,8 +215,7 @@ TEST_F(TlsTest, FullSocketWantsWriteAndResumes) {
   });
   ShutdownOnExit unblock{server.get()};
   TlsSession session(table, server.get());
-  TlsOutcome hs = session.handshake_within(kWaitMs);
-  skip_if_unsupported(session);
+  TlsOutcome hs = handshake_or_skip(session);
   if (IsSkipped()) return;
   ASSERT_EQ(hs, TlsOutcome::kDone) << session.error_text();
 
@@ -256,10 +261,8 @@ TEST_F(TlsTest, ServerNamePicksTheContextOfTwo) {
     });
     ShutdownOnExit unblock{server.get()};
     TlsSession session(table, server.get());
-    TlsOutcome hs = session.handshake_within(kWaitMs);
-    skip_if_unsupported(session);
+    TlsOutcome hs = handshake_or_skip(session);
     if (IsSkipped()) return;
-  if (IsSkipped()) return;
     EXPECT_EQ(hs, TlsOutcome::kDone) << session.error_text();
     EXPECT_EQ(seen.get(), c.presented);
     EXPECT_EQ(session.server_name(), c.sni);
@@ -343,8 +346,7 @@ TEST_F(TlsTest, RsaCertificateServesAHandshake) {
   });
   ShutdownOnExit unblock{server.get()};
   TlsSession session(table, server.get());
-  TlsOutcome hs = session.handshake_within(kWaitMs);
-  skip_if_unsupported(session);
+  TlsOutcome hs = handshake_or_skip(session);
   if (IsSkipped()) return;
   ASSERT_EQ(hs, TlsOutcome::kDone) << session.error_text();
   EXPECT_NE(session.cipher().find("ECDHE_RSA"), std::string::npos) << session.cipher();
@@ -364,8 +366,7 @@ TEST_F(TlsTest, ClientOfferingOnlyTls11IsRefused) {
   });
   ShutdownOnExit unblock{server.get()};
   TlsSession session(table, server.get());
-  TlsOutcome hs = session.handshake_within(kWaitMs);
-  skip_if_unsupported(session);
+  TlsOutcome hs = handshake_or_skip(session);
   if (IsSkipped()) return;
   EXPECT_EQ(hs, TlsOutcome::kFailed);
   EXPECT_EQ(session.last_error(), err::kSecAlgorithmMismatch) << session.error_text();
@@ -416,8 +417,7 @@ TEST_F(TlsTest, PlainHttpOnTheTlsPortFailsTheHandshake) {
   const char request[] = "GET / HTTP/1.1\r\nHost: alpha.test\r\n\r\n";
   ASSERT_GT(socket_send(client.get(), request, sizeof request - 1), 0);
   TlsSession session(table, server.get());
-  TlsOutcome hs = session.handshake_within(kWaitMs);
-  skip_if_unsupported(session);
+  TlsOutcome hs = handshake_or_skip(session);
   if (IsSkipped()) return;
   EXPECT_EQ(hs, TlsOutcome::kFailed);
   EXPECT_EQ(session.last_error(), err::kSecIllegalMessage) << session.error_text();

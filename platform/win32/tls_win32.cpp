@@ -370,14 +370,11 @@ std::string common_name(PCCERT_CONTEXT cert) {
 
 }  // namespace
 
-TlsContext::TlsContext(std::unique_ptr<State> state, std::string subject) noexcept
-    : state_(std::move(state)), subject_(std::move(subject)) {}
-
-TlsContext::~TlsContext() = default;
+void TlsContext::StateDeleter::operator()(State* state) const noexcept { delete state; }
 
 std::shared_ptr<TlsContext> TlsContext::load(const std::string& cert_path, const std::string& key_path,
                                              TlsLoadError* why) noexcept {
-  auto st = std::make_unique<State>();
+  StatePtr st(new State());
   bool pfx = key_path.empty() && (has_suffix(cert_path, ".pfx") || has_suffix(cert_path, ".p12"));
   const std::string& key_file = key_path.empty() ? cert_path : key_path;
   if (pfx ? !load_pfx(cert_path, st.get(), why) || !check_validity(st->cert, cert_path, why)

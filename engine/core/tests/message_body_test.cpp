@@ -136,6 +136,15 @@ class MessageBodyTest : public ::testing::Test {
     body.SetMemory(content_);
     return body;
   }
+  // A pipe body: `first`, then what `*writer` sends, until the writer
+  // closes or stays silent for `timeout_ms` (0: no limit).
+  static bool PipeBody(MessageBody* body, platform::ScopedPipe* writer, std::string first, uint32_t timeout_ms) {
+    platform::PipeHandle r = platform::kInvalidPipe, w = platform::kInvalidPipe;
+    if (!platform::pipe_create(&r, &w, false, false)) return false;
+    writer->reset(w);
+    body->SetPipe(platform::ScopedPipe(r), std::move(first), PipeDeadline::After(timeout_ms));
+    return true;
+  }
 
 #ifdef _WIN32
   static constexpr char kTempVariable[] = "TMP";
@@ -200,11 +209,9 @@ TEST_F(MessageBodyTest, EverySourceReadsAndSendsTheSameBytesWholeAndRanged) {
 }
 
 TEST_F(MessageBodyTest, APipeBodyStreamsItsFirstBytesThenWhatTheWriterSends) {
-  platform::PipeHandle r = platform::kInvalidPipe, w = platform::kInvalidPipe;
-  ASSERT_TRUE(platform::pipe_create(&r, &w, false, false));
-  platform::ScopedPipe writer(w);
+  platform::ScopedPipe writer;
   MessageBody body;
-  body.SetPipe(platform::ScopedPipe(r), "early", PipeDeadline::After(0));
+  ASSERT_TRUE(PipeBody(&body, &writer, "early", 0));
   EXPECT_TRUE(body.is_pipe());
   EXPECT_EQ(body.Size(), 0u);  // not known in advance
   std::thread feeder([&] {
@@ -224,11 +231,9 @@ TEST_F(MessageBodyTest, APipeBodyStreamsItsFirstBytesThenWhatTheWriterSends) {
 }
 
 TEST_F(MessageBodyTest, ASilentPipeEndsAtItsDeadline) {
-  platform::PipeHandle r = platform::kInvalidPipe, w = platform::kInvalidPipe;
-  ASSERT_TRUE(platform::pipe_create(&r, &w, false, false));
-  platform::ScopedPipe writer(w);
+  platform::ScopedPipe writer;
   MessageBody body;
-  body.SetPipe(platform::ScopedPipe(r), "", PipeDeadline::After(200));
+  ASSERT_TRUE(PipeBody(&body, &writer, "", 200));
   const uint32_t start = platform::tick_count();
   std::string all;
   ASSERT_TRUE(BodyReader(body).ReadAll(&all, 1000));

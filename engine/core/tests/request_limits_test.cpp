@@ -21,21 +21,8 @@ class LimitsTest : public TestServer {
  protected:
   void SetUp() override {
     TestServer::SetUp();
-    std::filesystem::create_directories(temp_dir());
-    for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
-      saved_env_[name] = platform::get_env(name).value_or("");
-      platform::set_env(name, temp_dir().string());
-    }
+    UseTempDirectory(temp_dir());
     WriteFile("page.html", "<html>hello</html>");
-  }
-  void TearDown() override {
-    TestServer::TearDown();
-    for (const auto& [name, value] : saved_env_) {
-      if (value.empty())
-        platform::unset_env(name);
-      else
-        platform::set_env(name, value);
-    }
   }
   // Master-user security without a master account lets PUT through;
   // NumThreads 4 refuses the third request handler at once.
@@ -57,9 +44,6 @@ class LimitsTest : public TestServer {
     for (int i = 0; i < 200 && TemporaryFiles() > 0; ++i) platform::sleep_ms(10);
     return TemporaryFiles() == 0;
   }
-
- private:
-  std::map<std::string, std::string> saved_env_;
 };
 
 // The refusal a too-large body gets: 413 on the request's own version,

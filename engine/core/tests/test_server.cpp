@@ -128,9 +128,24 @@ void TestServer::TearDown() {
     engine_->Stop();
     engine_.reset();
   }
+  for (const auto& [name, value] : saved_env_) {
+    if (value.empty())
+      platform::unset_env(name);
+    else
+      platform::set_env(name, value);
+  }
+  saved_env_.clear();
   ClearProfile(profile_);
   platform::event_discard(kFlushEventName);
   RegistryTest::TearDown();
+}
+
+void TestServer::UseTempDirectory(const std::filesystem::path& dir) {
+  std::filesystem::create_directories(dir);
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+    saved_env_.try_emplace(name, platform::get_env(name).value_or(""));
+    platform::set_env(name, dir.string());
+  }
 }
 
 void TestServer::StartServer() {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -77,6 +78,10 @@ class TestServer : public platform::testing::RegistryTest {
   const std::string& profile() const { return profile_; }
   // Error-log lines the engine handed to its hook.
   std::vector<std::string> HookLines();
+  // Points TMPDIR, TMP and TEMP at `dir` (made if missing), so the server's
+  // temporary files go where the test can count them; TearDown puts the
+  // old values back once the engine has stopped.
+  void UseTempDirectory(const std::filesystem::path& dir);
 
  private:
   std::filesystem::path root_;
@@ -85,6 +90,7 @@ class TestServer : public platform::testing::RegistryTest {
   std::unique_ptr<Engine> engine_;
   uint16_t port_ = 0;
   uint32_t housekeeping_ms_ = 0;
+  std::map<std::string, std::string> saved_env_;  // "" for a variable that was unset
 };
 
 // A port that was free a moment ago.

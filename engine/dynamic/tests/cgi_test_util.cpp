@@ -9,27 +9,12 @@ namespace brisvane::testing {
 
 void CgiServerTest::SetUp() {
   TestServer::SetUp();
-  std::filesystem::create_directories(temp_dir());
+  UseTempDirectory(temp_dir());
   std::filesystem::create_directories(cgi_dir());
-  // The server's temporary files go where the test can count them.
-  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
-    saved_env_[name] = platform::get_env(name).value_or("");
-    platform::set_env(name, temp_dir().string());
-  }
   const std::filesystem::path probe = std::filesystem::path(platform::executable_directory()) / CGI_PROBE;
   settings().cgi_timeout = 20000;
   settings().num_threads = 256;
   std::filesystem::copy_file(probe, cgi_dir() / CGI_PROBE, std::filesystem::copy_options::overwrite_existing);
-}
-
-void CgiServerTest::TearDown() {
-  TestServer::TearDown();
-  for (const auto& [name, value] : saved_env_) {
-    if (value.empty())
-      platform::unset_env(name);
-    else
-      platform::set_env(name, value);
-  }
 }
 
 void CgiServerTest::Configure(ServerSettings& s) {

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 
 #include "engine/core/tests/test_server.h"
@@ -16,7 +15,6 @@ namespace brisvane::testing {
 class CgiServerTest : public TestServer {
  protected:
   void SetUp() override;
-  void TearDown() override;
   void Configure(ServerSettings& s) override;
 
   std::filesystem::path cgi_dir() const { return root() / "CGI-BIN"; }
@@ -28,9 +26,6 @@ class CgiServerTest : public TestServer {
   // Files left in the private temporary directory.
   size_t TempFiles() const;
   std::string TempFileNames() const;
-
- private:
-  std::map<std::string, std::string> saved_env_;
 };
 
 }  // namespace brisvane::testing
