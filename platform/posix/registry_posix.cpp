@@ -551,6 +551,9 @@ class Store {
       futimens(fd, times);
       fstat(fd, &st);
     }
+    // On disk before the rename: otherwise a crash soon after can leave the
+    // settings' name on an empty file.
+    if (e == err::kSuccess && ::fdatasync(fd) != 0) e = posix::from_errno(errno);
     if (::close(fd) != 0 && e == err::kSuccess) e = posix::from_errno(errno);
     if (e == err::kSuccess && ::rename(temp.c_str(), file.c_str()) != 0) e = posix::from_errno(errno);
     if (e != err::kSuccess) {
