@@ -54,6 +54,10 @@ static_assert(ERROR_INVALID_PARAMETER == platform::err::kInvalidParameter &&
 constexpr char kLaunchError[] = "ISAPI Launch Error";
 constexpr char kExtensionError[] = "ISAPI Extension Error";
 constexpr char kBusyError[] = "ISAPI Extension Busy";
+// Extension threads left parked for later runs; more than that, or one
+// idle for longer, ends: a burst of runs leaves no crowd of threads behind.
+constexpr size_t kMaxParkedThreads = 8;
+constexpr auto kParkedThreadLife = std::chrono::seconds(30);
 // Runs past CGITimeOut that may hold their threads before new runs are
 // refused: an extension cannot be ended from outside, so each one that
 // never returns keeps a thread and its handles for good.
@@ -108,19 +112,30 @@ struct ExtensionRun {
   }
 };
 
-// The engine-wide cache of libraries and running requests. One lock guards
-// both lists; it is never held while HttpExtensionProc runs.
+// An extension thread waiting for its next run, on its own stack.
+struct ParkedThread {
+  std::condition_variable wake;
+  std::thread::id id = std::this_thread::get_id();
+  ExtensionRun* run = nullptr;
+  // Set at engine stop: the thread leaves instead of waiting on.
+  bool leave = false;
+};
+
+// The engine-wide cache of libraries, running requests and the extension
+// threads. One lock guards all of it; it is never held while
+// HttpExtensionProc runs. A run takes a parked thread when one waits, else
+// starts a new one; the thread parks again when the run returns, so a
+// steady stream of requests creates no threads. While a run goes on, its
+// thread serves nothing else.
 class ExtensionCache {
  public:
   // The module for `path`, loaded when it is not cached yet, with its
   // in-use count raised; null (last error set) when it cannot be loaded.
   ExtensionModule* Acquire(const std::string& path);
-  // Registers the run, gives it its number and starts its thread; false
-  // (the run taken out again) when no thread can be made.
-  bool Start(ExtensionRun* run, void (*body)(ExtensionRun*));
-  // Called by the run's own thread at its end: takes the run out of the
-  // lists and frees it, lowers its module's count.
-  void Finish(ExtensionRun* run);
+  // Registers the run, gives it its number and hands it to a parked
+  // thread or a new one; false (the run taken out again) when no thread
+  // can be made.
+  bool Start(ExtensionRun* run);
   // The running request with this number, or null.
   ExtensionRun* Find(uint32_t number);
   // Runs still going past their CGITimeOut.
@@ -131,17 +146,25 @@ class ExtensionCache {
 
  private:
   void UnloadIdleLocked();
-  // Joins the threads whose runs have finished (they are leaving, so the
-  // joins are short); with `all`, detaches those still running.
-  void Reap(bool all);
+  // An extension thread's life: `first`, then each run it is handed while
+  // parked, until it is told to leave, is not needed or was let go.
+  void Serve(ExtensionRun* first);
+  // Called by the run's thread at its end, under the lock: takes the run
+  // out of the lists and frees it, lowers its module's count.
+  void FinishLocked(ExtensionRun* run);
+  // Joins the threads that have left (so the joins are short).
+  void Reap();
 
   std::mutex mu_;
   std::condition_variable idle_;
   std::vector<std::unique_ptr<ExtensionModule>> modules_;
   std::map<uint32_t, ExtensionRun*> runs_;
-  // Every extension thread until it is joined, and the ones that finished.
+  // Every extension thread until it is joined or let go (detached at stop,
+  // still in its run), and the ones that have left.
   std::map<std::thread::id, std::thread> threads_;
   std::vector<std::thread::id> finished_;
+  // Waiting for a run; the last parked is handed the next run.
+  std::vector<ParkedThread*> parked_;
 };
 
 // Never destroyed: an extension thread that outlives the engine still
@@ -197,17 +220,24 @@ ExtensionModule* ExtensionCache::Acquire(const std::string& path) {
   return modules_.back().get();
 }
 
-bool ExtensionCache::Start(ExtensionRun* run, void (*body)(ExtensionRun*)) {
-  Reap(false);
+bool ExtensionCache::Start(ExtensionRun* run) {
+  Reap();
   std::lock_guard<std::mutex> lock(mu_);
   run->number = runs_.empty() ? 0 : runs_.rbegin()->first + 1;
   runs_[run->number] = run;
   run->started = platform::tick_count();
   run->ecb.ConnID = reinterpret_cast<HCONN>(static_cast<uintptr_t>(run->number));
+  if (!parked_.empty()) {
+    ParkedThread* parked = parked_.back();
+    parked_.pop_back();
+    parked->run = run;
+    parked->wake.notify_one();
+    return true;
+  }
   try {
-    // Made under the lock: the thread's Finish waits for it, so the thread
-    // is in threads_ before it can be reaped.
-    std::thread thread(body, run);
+    // Made under the lock: the thread's first FinishLocked waits for it, so
+    // the thread is in threads_ before it can park or leave.
+    std::thread thread(&ExtensionCache::Serve, this, run);
     const std::thread::id id = thread.get_id();
     threads_.emplace(id, std::move(thread));
   } catch (const std::system_error&) {
@@ -218,17 +248,43 @@ bool ExtensionCache::Start(ExtensionRun* run, void (*body)(ExtensionRun*)) {
   return true;
 }
 
-void ExtensionCache::Finish(ExtensionRun* run) {
-  std::lock_guard<std::mutex> lock(mu_);
+void ExtensionCache::Serve(ExtensionRun* first) {
+  ParkedThread self;
+  ExtensionRun* run = first;
+  std::unique_lock<std::mutex> lock(mu_, std::defer_lock);
+  for (;;) {
+    run->module->request_entry(&run->ecb);
+    // Its return value does not matter: the run ends when it returns.
+    run->End();
+    lock.lock();
+    FinishLocked(run);
+    // Let go at stop while it ran: nobody joins it or hands it a run.
+    const bool owned = threads_.count(std::this_thread::get_id()) != 0;
+    if (!owned) return;
+    if (parked_.size() >= kMaxParkedThreads) break;
+    self.run = nullptr;
+    parked_.push_back(&self);
+    const bool woken = self.wake.wait_for(lock, kParkedThreadLife, [&self] { return self.run || self.leave; });
+    if (self.leave) return;  // taken out of parked_ and threads_ by End
+    if (!woken) {
+      std::erase(parked_, &self);
+      break;
+    }
+    run = self.run;
+    lock.unlock();
+  }
+  finished_.push_back(std::this_thread::get_id());
+}
+
+void ExtensionCache::FinishLocked(ExtensionRun* run) {
   runs_.erase(run->number);
   run->module->in_use.fetch_sub(1);
   delete run;
-  finished_.push_back(std::this_thread::get_id());
   if (runs_.empty()) idle_.notify_all();
 }
 
-void ExtensionCache::Reap(bool all) {
-  std::vector<std::thread> joinable, running;
+void ExtensionCache::Reap() {
+  std::vector<std::thread> joinable;
   {
     std::lock_guard<std::mutex> lock(mu_);
     for (const std::thread::id& id : finished_) {
@@ -238,14 +294,8 @@ void ExtensionCache::Reap(bool all) {
       threads_.erase(it);
     }
     finished_.clear();
-    if (all) {
-      for (auto& [id, thread] : threads_) running.push_back(std::move(thread));
-      threads_.clear();
-    }
   }
   for (std::thread& t : joinable) t.join();
-  // A thread stuck in its extension keeps its run and its module.
-  for (std::thread& t : running) t.detach();
 }
 
 ExtensionRun* ExtensionCache::Find(uint32_t number) {
@@ -275,6 +325,7 @@ void ExtensionCache::UnloadIdle() {
 }
 
 void ExtensionCache::End(uint32_t wait_ms) {
+  std::vector<std::thread> leaving, running;
   {
     std::unique_lock<std::mutex> lock(mu_);
     idle_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] { return runs_.empty(); });
@@ -282,8 +333,28 @@ void ExtensionCache::End(uint32_t wait_ms) {
     // the engine.
     for (auto& [number, run] : runs_) run->logs = nullptr;
     UnloadIdleLocked();
+    for (const std::thread::id& id : finished_) {
+      auto it = threads_.find(id);
+      if (it == threads_.end()) continue;
+      leaving.push_back(std::move(it->second));
+      threads_.erase(it);
+    }
+    finished_.clear();
+    for (ParkedThread* parked : parked_) {
+      parked->leave = true;
+      parked->wake.notify_one();
+      auto it = threads_.find(parked->id);
+      leaving.push_back(std::move(it->second));
+      threads_.erase(it);
+    }
+    parked_.clear();
+    // The rest are in their runs.
+    for (auto& [id, thread] : threads_) running.push_back(std::move(thread));
+    threads_.clear();
   }
-  Reap(true);
+  for (std::thread& t : leaving) t.join();
+  // A thread stuck in its extension keeps its run and its module.
+  for (std::thread& t : running) t.detach();
 }
 
 ExtensionRun* RunOf(HCONN conn) {
@@ -465,13 +536,6 @@ void ReadFirstPart(ExtensionRun& run, uint64_t total) {
   run.ecb.lpbData = run.data.get();
 }
 
-void ExtensionThread(ExtensionRun* run) {
-  run->module->request_entry(&run->ecb);
-  // Its return value does not matter: the run ends when it returns.
-  run->End();
-  Cache().Finish(run);
-}
-
 // Starts the extension for the request; false with the last error set.
 bool RunExtension(RequestServices& services, const RequestContext& ctx, const std::string& library,
                   platform::ScopedPipe output) {
@@ -498,7 +562,7 @@ bool RunExtension(RequestServices& services, const RequestContext& ctx, const st
   if (const std::string* type = ctx.request.Get(kHdrContentType)) run->content_type = *type;
   ReadFirstPart(*run, ctx.request.body.Size());
   FillControlBlock(*run);
-  if (!Cache().Start(run.get(), ExtensionThread)) {
+  if (!Cache().Start(run.get())) {
     platform::set_last_error(platform::err::kMaxThrdsReached);
     return false;
   }

@@ -1,6 +1,7 @@
 // The handler for ISAPI extension libraries: each library is loaded once
 // and kept in an engine-wide cache; each request runs the library's
-// HttpExtensionProc on a thread of its own, and what the extension writes
+// HttpExtensionProc on a thread that serves nothing else while it runs
+// (threads park between runs for the next one), and what the extension writes
 // to the client goes through a pipe into the script-output processing, as
 // a CGI program's output does.
 #pragma once
@@ -24,7 +25,7 @@ StageResult LaunchIsapiExtension(RequestServices& services, RequestContext& ctx)
 void UnloadIdleIsapiExtensions();
 
 // At engine stop: waits up to `wait_ms` for the running extension threads,
-// then unloads the idle libraries. A library whose extension is still
+// then unloads the idle libraries and ends the parked threads. A library whose extension is still
 // running stays loaded, and that run's context stays valid until its
 // thread returns.
 void EndIsapiExtensions(uint32_t wait_ms);

@@ -24,6 +24,8 @@ namespace {
 std::atomic<int> g_calls{0};
 std::mutex g_mu;
 std::string g_script_name;
+// Runs this thread has served, this one included.
+thread_local int t_runs_here = 0;
 // What the last "done" or "hang" run saw of a write after its output ended.
 std::string g_late_write = "none";
 
@@ -170,6 +172,7 @@ HSE_EXTENSION_EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* info) {
 
 HSE_EXTENSION_EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
   const int calls = ++g_calls;
+  const int runs_here = ++t_runs_here;
   Remember(&g_script_name, Variable(ecb, "SCRIPT_NAME"));
   const std::string mode = ecb->lpszQueryString;
   if (mode == "vars") {
@@ -194,6 +197,8 @@ HSE_EXTENSION_EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb
     Hang(ecb);
   } else if (mode == "done") {
     DoneEarly(ecb);
+  } else if (mode == "thread") {
+    Write(ecb, "Content-type: text/plain\r\n\r\nruns_here=" + std::to_string(runs_here) + "\n");
   } else if (mode == "report") {
     Write(ecb, "Content-type: text/plain\r\n\r\ncalls=" + std::to_string(calls) +
                    "\nlate_write=" + Recall(g_late_write) + "\n");

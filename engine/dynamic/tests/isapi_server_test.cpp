@@ -2,6 +2,7 @@
 // becomes, what its callbacks answer, the request body in the control block
 // and through ReadClient, the module cache and its unloading at Flush, and
 // the bounds on an extension that ends early or never ends.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -318,6 +319,37 @@ TEST_F(IsapiTest, RunsStuckPastTheTimeOutAreBoundedAndShown) {
   EXPECT_TRUE(Eventually([this] { return engine().statistics().stuck_extension_runs() == 0u; }));
   EXPECT_EQ(Fetch(Url("probe", "parsed")).body, "parsed body");
   EXPECT_EQ(stats_row(), "Stuck ISAPI runs:                        0");
+}
+
+TEST_F(IsapiTest, ExtensionThreadsServeRunAfterRunAndEndAtStop) {
+  // A sanitizer's runtime starts a thread of its own with the first one
+  // made: that happens before the count.
+  std::thread([] {}).join();
+  const int baseline = LiveThreads();
+  StartServer();
+  // Runs at once need threads of their own.
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i)
+    clients.emplace_back([this] { EXPECT_EQ(Fetch(Url("probe", "late")).body, "late body"); });
+  for (std::thread& t : clients) t.join();
+  // One after another, they find a thread that has served before. A run
+  // may come before the last one's thread is parked again, so not all do.
+  int reused = 0, highest = 0;
+  for (int i = 0; i < 20; ++i) {
+    const int runs_here = std::atoi(ParseLines(Fetch(Url("probe", "thread")).body)["runs_here"].c_str());
+    ASSERT_GE(runs_here, 1);
+    reused += runs_here > 1;
+    highest = std::max(highest, runs_here);
+  }
+  EXPECT_GE(reused, 15);
+  EXPECT_GE(highest, 5);
+  // Between the stop of this engine and the start of the next, the
+  // parked threads are gone with the rest.
+  RestartWith([&](ServerSettings&) {
+    if (baseline >= 0) {
+      EXPECT_TRUE(Eventually([&] { return LiveThreads() == baseline; })) << LiveThreads() << " " << baseline;
+    }
+  });
 }
 
 TEST_F(IsapiTest, OutputIsWaitedForOnThePipe) {

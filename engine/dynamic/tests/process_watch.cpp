@@ -31,6 +31,7 @@ std::map<std::string, std::string> ParseLines(const std::string& body) {
 
 #ifdef _WIN32
 int OpenDescriptors() { return -1; }
+int LiveThreads() { return -1; }
 int ChildProcesses() { return -1; }
 long ResidentKib() { return -1; }
 bool ProcessAlive(long) { return false; }
@@ -42,6 +43,15 @@ int OpenDescriptors() {
     ++n;
   }
   return n - 1;  // the iterator's own
+}
+
+int LiveThreads() {
+  int n = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    (void)task;
+    ++n;
+  }
+  return n;
 }
 
 int ChildProcesses() {

@@ -18,6 +18,8 @@ std::map<std::string, std::string> ParseLines(const std::string& body);
 
 // Open descriptors of this process, or -1 where that cannot be seen.
 int OpenDescriptors();
+// Threads of this process, or -1 where unknown.
+int LiveThreads();
 // Live (not yet reaped) children of this process, or -1 where unknown.
 int ChildProcesses();
 // Resident memory of this process in KiB, or -1 where unknown.
