@@ -6,6 +6,7 @@
 
 #include "engine/core/text_util.h"
 #include "platform/event.h"
+#include "platform/file.h"
 #include "platform/system.h"
 
 namespace brisvane::testing {
@@ -177,6 +178,28 @@ std::string TestServer::ReadFile(const std::string& relative) const {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::unique_ptr<Client> TestServer::HoldRequestInProgress() {
+  // Sparse where the file system allows: 64 MiB is more than the socket
+  // buffers of both ends take together.
+  constexpr uint64_t kHeldSize = 64ull << 20;
+  const std::string path = DocPath("held.bin");
+  if (!std::filesystem::exists(path)) {
+    platform::FileHandle f = platform::file_open(path, platform::kGenericWrite, 0, platform::kCreateAlways, 0);
+    if (f == platform::kInvalidFile) return nullptr;
+    const bool sized = platform::file_seek(f, kHeldSize - 1) && platform::file_write(f, "x", 1) == 1;
+    platform::file_close(f);
+    if (!sized) return nullptr;
+  }
+  const uint32_t before = engine().current_clients().load();
+  auto c = std::make_unique<Client>(port());
+  if (!c->Send("GET /held.bin HTTP/1.1\r\nHost: x\r\n\r\n")) return nullptr;
+  for (int i = 0; i < 500; ++i) {
+    if (engine().current_clients().load() > before) return c;
+    platform::sleep_ms(10);
+  }
+  return nullptr;
 }
 
 Response TestServer::Get(const std::string& raw, bool head_only) {
