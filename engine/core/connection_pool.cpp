@@ -11,6 +11,8 @@ namespace {
 // How often the accept thread looks at Stop and at parked deadlines; also
 // how long it rests when the process is out of descriptors.
 constexpr uint32_t kAcceptBeatMs = 100;
+// Most connections taken from one readiness of the listener.
+constexpr int kAcceptBurst = 64;
 // Time-outs when no settings are at hand (the built-in defaults).
 constexpr uint32_t kDefaultTimeoutMs = 45000;
 
@@ -47,13 +49,22 @@ bool ConnectionPool::Start() {
 }
 
 void ConnectionPool::AcceptLoop() {
+  uint32_t swept = platform::tick_count();
   while (!stopping_.load()) {
-    Sweep();
-    if (platform::socket_wait(listener_->handle(), false, kAcceptBeatMs) > 0) Accept();
+    if (platform::socket_wait(listener_->handle(), false, kAcceptBeatMs) > 0) {
+      // A burst is taken whole, up to a bound, before anything else.
+      for (int i = 0; i < kAcceptBurst && Accept(); ++i) {
+      }
+    }
+    const uint32_t now = platform::tick_count();
+    if (now - swept >= kAcceptBeatMs) {
+      swept = now;
+      Sweep();
+    }
   }
 }
 
-void ConnectionPool::Accept() {
+bool ConnectionPool::Accept() {
   platform::SocketHandle h = platform::kInvalidSocket;
   switch (platform::socket_accept_connection(listener_->handle(), &h)) {
     case platform::AcceptOutcome::kAccepted:
@@ -70,15 +81,15 @@ void ConnectionPool::Accept() {
                               nullptr);
       }
       platform::sleep_ms(kAcceptBeatMs);
-      return;
+      return false;
     }
     case platform::AcceptOutcome::kWouldBlock:
     case platform::AcceptOutcome::kFailed:
-      return;  // gone before it was taken: nothing to do
+      return false;  // none waiting, or gone before it was taken
   }
   auto c = std::make_unique<Connection>();
   c->socket = std::make_unique<Socket>(h);
-  if (!TakeConnection()) return;  // closed with `c`
+  if (!TakeConnection()) return true;  // closed with `c`
   auto snap = engine_->snapshot();
   const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
   // A client that connects and sends nothing has RecvTimeOut for its
@@ -92,9 +103,10 @@ void ConnectionPool::Accept() {
   const uintptr_t key = next_key_++;
   if (!poller_.add(h, key, platform::PollInterest::kReadable)) {
     open_.fetch_sub(1);
-    return;
+    return true;
   }
   table_.emplace(key, std::move(c));
+  return true;
 }
 
 bool ConnectionPool::TakeConnection() {

@@ -76,7 +76,9 @@ class ConnectionPool {
   using Table = std::map<uintptr_t, std::unique_ptr<Connection>>;
 
   void AcceptLoop();
-  void Accept();
+  // Takes one waiting connection; false when none was waiting (or the
+  // process is out of descriptors, after a rest).
+  bool Accept();
   // Counts a new connection in, or false when MaxConnections are already
   // open: the caller closes it at once.
   bool TakeConnection();
