@@ -159,6 +159,7 @@ TEST_F(LimitsTest, ContinueOnlyForRequestsTheServerTakes) {
     auto one = HoldRequestInProgress();
     auto two = HoldRequestInProgress();
     ASSERT_TRUE(one && two);
+    for (int i = 0; i < 500 && engine().current_clients().load() != 2; ++i) platform::sleep_ms(10);
     Client c(port());
     ASSERT_TRUE(c.Send(request));
     ASSERT_TRUE(c.Read(&r));

@@ -192,12 +192,24 @@ std::unique_ptr<Client> TestServer::HoldRequestInProgress() {
     platform::file_close(f);
     if (!sized) return nullptr;
   }
-  const uint32_t before = engine().current_clients().load();
-  auto c = std::make_unique<Client>(port());
-  if (!c->Send("GET /held.bin HTTP/1.1\r\nHost: x\r\n\r\n")) return nullptr;
-  for (int i = 0; i < 500; ++i) {
-    if (engine().current_clients().load() > before) return c;
-    platform::sleep_ms(10);
+  // A request that ended a moment ago may still be counted and have this
+  // one refused; then it is asked again.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    auto c = std::make_unique<Client>(port());
+    if (!c->Send("GET /held.bin HTTP/1.1\r\nHost: x\r\n\r\n")) return nullptr;
+    // The response has begun, so the request is counted, and it cannot
+    // end while the client reads no more than its status line.
+    const std::string ok = "HTTP/1.1 200";
+    std::string got(ok.size(), '\0');
+    size_t have = 0;
+    while (have < got.size()) {
+      if (!c->socket().WaitReadable(5000)) return nullptr;
+      const int64_t n = c->socket().Receive(&got[have], got.size() - have);
+      if (n <= 0) break;
+      have += static_cast<size_t>(n);
+    }
+    if (got == ok) return c;
+    platform::sleep_ms(20);
   }
   return nullptr;
 }

@@ -77,8 +77,8 @@ class TestServer : public platform::testing::RegistryTest {
   const std::string& profile() const { return profile_; }
   // A request that stays in progress until the returned client goes: it
   // asks for a document far larger than the connection's buffers and
-  // reads none of it, so its response cannot be written. Returns once the
-  // engine counts one more request in progress (null if it never does).
+  // reads no more than its status line, so its response cannot be
+  // written. Returns once the response has begun (null if it never does).
   std::unique_ptr<Client> HoldRequestInProgress();
   // Error-log lines the engine handed to its hook.
   std::vector<std::string> HookLines();
