@@ -1,4 +1,6 @@
-// The keep-alive loop that every connection thread runs.
+// One request on a connection whose head has arrived: read, process,
+// answer, log.
+#include <atomic>
 #include <memory>
 
 #include "engine/core/admission.h"
@@ -53,77 +55,68 @@ void RefuseUnreadable(RequestServices& services, RequestContext& ctx, const Read
   services.logs.Error(line, &ctx);
 }
 
-// Waits for the next request on a kept connection. A keep-alive wait of 0
-// means no wait at all: only a request already on its way is read.
-bool AwaitNextRequest(Socket& socket, const ServerSettings& settings) {
-  if (settings.keep_alive == 0) return socket.WaitReadable(0);
-  // No poll: the next receive itself waits up to KeepAlive.
-  socket.ExpectData(settings.keep_alive, settings.recv_timeout);
-  return true;
-}
-
 }  // namespace
 
-void HandleConnection(Engine& engine, Socket& socket) {
-  engine.current_clients().fetch_add(1);
-  {
-    auto snap = engine.snapshot();
-    uint32_t recv_timeout = snap ? snap->settings.recv_timeout : 45000;
-    uint32_t send_timeout = snap ? snap->settings.send_timeout : 45000;
-    socket.SetReceiveTimeout(recv_timeout);
-    socket.SetSendTimeout(send_timeout);
-    socket.SetNoDelay(true);
-  }
+void CloseConnection(Socket& socket) { CloseGracefully(socket); }
+
+bool ServeRequest(Engine& engine, Socket& socket) {
   auto ctx = std::make_unique<RequestContext>();
   ctx->cancel = &engine.stop_signal();
+  ctx->snapshot = engine.snapshot();
+  if (!ctx->snapshot) return false;
+  const ServerSettings& settings = ctx->snapshot->settings;
   RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket,
                            &engine.documents()};
-  while (!engine.stop_flag()) {
-    ctx->Reset();
-    ctx->snapshot = engine.snapshot();
-    if (!ctx->snapshot) break;
-    const ServerSettings& settings = ctx->snapshot->settings;
-    // A client waiting for "100 Continue" is told to send its body only
-    // when admission will take the request; admission then decides on the
-    // same counters, so a held body is always refused.
-    bool counted = false;
-    auto count = [&] {
-      services.current_clients = engine.current_clients().load();
-      services.available = engine.available();
-      counted = true;
-    };
-    BodyLimits limits;
-    limits.max_bytes = static_cast<uint64_t>(settings.max_request_body) * kBytesPerKiB;
-    limits.may_continue = [&] {
-      count();
-      return RoomForRequest(services, settings) == EngineRoom::kOpen;
-    };
-    const ReadOutcome read = ReadRequest(ctx->request, socket, settings.resolve_name, limits);
-    if (read.kind == ReadOutcome::kClose) break;
-    ctx->bytes_received = ctx->request.body.Size();
-    if (!counted) count();
-    if (read.kind == ReadOutcome::kRefuse) {
-      RefuseUnreadable(services, *ctx, read);
-    } else if (!ProcessRequest(services, *ctx)) {
-      engine.logs().Error("Fatal error executing request - please report", ctx.get());
-      break;
-    }
-    // The body that was held back may still come: nothing after it can
-    // be read as a request.
-    const bool unread = read.kind == ReadOutcome::kRefuse || read.kind == ReadOutcome::kHeld;
-    const bool keep = DecideKeepAlive(*ctx);
-    // Every request read is counted and logged, with the bytes that went
-    // out even when the client left half-way.
-    const bool sent = WriteResponse(ctx->response, socket, &ctx->bytes_sent);
-    engine.statistics().Count(*ctx);
-    engine.logs().Access(*ctx);
-    if (sent && unread) DrainAfterRefusal(socket);
-    if (!sent || unread || !keep) break;
-    if (!AwaitNextRequest(socket, settings)) break;
+  // In progress from here until the response is written: what the
+  // overload rule counts, this request included.
+  std::atomic<uint32_t>& in_progress = engine.current_clients();
+  in_progress.fetch_add(1);
+  bool counted_in = true;
+  auto count_out = [&] {
+    if (counted_in) in_progress.fetch_sub(1);
+    counted_in = false;
+  };
+  // A client waiting for "100 Continue" is told to send its body only
+  // when admission will take the request; admission then decides on the
+  // same counters, so a held body is always refused.
+  bool counted = false;
+  auto count = [&] {
+    services.current_clients = in_progress.load();
+    services.available = engine.available();
+    counted = true;
+  };
+  BodyLimits limits;
+  limits.max_bytes = static_cast<uint64_t>(settings.max_request_body) * kBytesPerKiB;
+  limits.may_continue = [&] {
+    count();
+    return RoomForRequest(services, settings) == EngineRoom::kOpen;
+  };
+  const ReadOutcome read = ReadRequest(ctx->request, socket, settings.resolve_name, limits);
+  if (read.kind == ReadOutcome::kClose) {
+    count_out();
+    return false;
   }
-  CloseGracefully(socket);
-  ctx.reset();
-  engine.current_clients().fetch_sub(1);
+  ctx->bytes_received = ctx->request.body.Size();
+  if (!counted) count();
+  if (read.kind == ReadOutcome::kRefuse) {
+    RefuseUnreadable(services, *ctx, read);
+  } else if (!ProcessRequest(services, *ctx)) {
+    count_out();
+    engine.logs().Error("Fatal error executing request - please report", ctx.get());
+    return false;
+  }
+  // The body that was held back may still come: nothing after it can
+  // be read as a request.
+  const bool unread = read.kind == ReadOutcome::kRefuse || read.kind == ReadOutcome::kHeld;
+  const bool keep = DecideKeepAlive(*ctx);
+  // Every request read is counted and logged, with the bytes that went
+  // out even when the client left half-way.
+  const bool sent = WriteResponse(ctx->response, socket, &ctx->bytes_sent);
+  count_out();
+  engine.statistics().Count(*ctx);
+  engine.logs().Access(*ctx);
+  if (sent && unread) DrainAfterRefusal(socket);
+  return sent && !unread && keep && !engine.stop_flag();
 }
 
 }  // namespace brisvane

@@ -1,105 +1,123 @@
 #include "engine/core/connection_pool.h"
 
 #include <string>
-#include <thread>
 
 #include "engine/core/engine.h"
 #include "platform/system.h"
 
 namespace brisvane {
+namespace {
 
-ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, int acceptors, Engine* engine)
-    : listener_(std::move(listener)), acceptors_(acceptors <= 0 ? 1 : acceptors), engine_(engine) {
-  if (acceptors_ > 1024) acceptors_ = 16;
-}
+// How often the accept thread looks at Stop and at parked deadlines; also
+// how long it rests when the process is out of descriptors.
+constexpr uint32_t kAcceptBeatMs = 100;
+// Most connections taken from one readiness of the listener.
+constexpr int kAcceptBurst = 64;
+// Time-outs when no settings are at hand (the built-in defaults).
+constexpr uint32_t kDefaultTimeoutMs = 45000;
+
+// Tick counts wrap after 49 days; compare by difference.
+bool Passed(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
+
+}  // namespace
+
+ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, int workers, Engine* engine)
+    : listener_(std::move(listener)), workers_(workers <= 0 ? 1 : workers), engine_(engine) {}
 
 ConnectionPool::~ConnectionPool() { Stop(); }
 
 bool ConnectionPool::Start() {
   // A large backlog: bursts of new connections wait in the kernel rather
-  // than being refused while the acceptors are busy.
+  // than being refused while the accept thread is busy.
   if (!listener_->Listen(1024)) return false;
-  int started = 0;
-  for (int i = 0; i < acceptors_; ++i) {
-    if (!StartWorker()) break;  // no more threads to be had: serve with what we have
-    ++started;
-  }
-  return started > 0;
-}
-
-bool ConnectionPool::StartWorker() {
-  JoinEnded();
-  std::lock_guard<std::mutex> lock(threads_mu_);
-  // Stop no longer waits for threads started after it began.
-  if (stopping_.load()) return false;
+  // The accept thread waits for readiness itself and must never block in
+  // accept for a connection that went away meanwhile.
+  if (!poller_.ok() || !listener_->SetBlocking(false)) return false;
   try {
-    // The new thread cannot end before it is entered here: ending takes
-    // the lock held now.
-    std::thread worker([this] { Worker(); });
-    const std::thread::id id = worker.get_id();
-    running_.emplace(id, std::move(worker));
-    return true;
+    for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Worker(); });
   } catch (...) {
+    // no more threads to be had: serve with what we have
+  }
+  if (threads_.empty()) return false;
+  try {
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  } catch (...) {
+    Stop();
     return false;
   }
+  return true;
 }
 
-void ConnectionPool::WorkerEnded() {
-  std::lock_guard<std::mutex> lock(threads_mu_);
-  auto self = running_.find(std::this_thread::get_id());
-  if (self != running_.end()) {
-    ended_.push_back(std::move(self->second));
-    running_.erase(self);
-  }
-  if (running_.empty()) all_ended_.notify_all();
-}
-
-void ConnectionPool::JoinEnded() {
-  std::vector<std::thread> ended;
-  {
-    std::lock_guard<std::mutex> lock(threads_mu_);
-    ended.swap(ended_);
-  }
-  // Each has left the lock for good and is returning.
-  for (std::thread& t : ended) t.join();
-}
-
-void ConnectionPool::Worker() {
-  // More waiters than this and a thread that finishes its connection ends.
-  const int max_waiting = acceptors_ * 2;
+void ConnectionPool::AcceptLoop() {
+  uint32_t swept = platform::tick_count();
   while (!stopping_.load()) {
-    // The threads block in accept together; the system hands each new
-    // connection to exactly one of them, so no lock is needed around it.
-    // They call the platform directly: the listener's error field is not
-    // theirs to share.
-    accepting_.fetch_add(1);
-    platform::SocketHandle h = platform::socket_accept(listener_->handle());
-    int still_waiting = accepting_.fetch_sub(1) - 1;
-    if (h == platform::kInvalidSocket) {
-      if (!stopping_.load()) platform::sleep_ms(10);  // out of handles, say: do not spin
-      continue;
+    if (platform::socket_wait(listener_->handle(), false, kAcceptBeatMs) > 0) {
+      // A burst is taken whole, up to a bound, before anything else.
+      for (int i = 0; i < kAcceptBurst && Accept(); ++i) {
+      }
     }
-    std::unique_ptr<Socket> accepted(new Socket(h));
-    if (stopping_.load()) break;
-    if (!TakeConnection()) continue;  // closed with `accepted`, no thread started
-    if (still_waiting == 0) StartWorker();
-    Serve(std::move(accepted));
-    if (accepting_.load() >= max_waiting) break;
+    const uint32_t now = platform::tick_count();
+    if (now - swept >= kAcceptBeatMs) {
+      swept = now;
+      Sweep();
+    }
   }
-  WorkerEnded();
+}
+
+bool ConnectionPool::Accept() {
+  platform::SocketHandle h = platform::kInvalidSocket;
+  switch (platform::socket_accept_connection(listener_->handle(), &h)) {
+    case platform::AcceptOutcome::kAccepted:
+      starved_ = false;
+      break;
+    case platform::AcceptOutcome::kNoResources: {
+      // Accepting again at once would fail the same way: rest until
+      // descriptors come back, and say so once per shortage.
+      const platform::os_error code = platform::socket_last_error();
+      if (!starved_) {
+        starved_ = true;
+        engine_->logs().Error("Unable to accept a connection, waiting for descriptors - " +
+                                  platform::error_message(code),
+                              nullptr);
+      }
+      platform::sleep_ms(kAcceptBeatMs);
+      return false;
+    }
+    case platform::AcceptOutcome::kWouldBlock:
+    case platform::AcceptOutcome::kFailed:
+      return false;  // none waiting, or gone before it was taken
+  }
+  auto c = std::make_unique<Connection>();
+  c->socket = std::make_unique<Socket>(h);
+  if (!TakeConnection()) return true;  // closed with `c`
+  auto snap = engine_->snapshot();
+  const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
+  // A client that connects and sends nothing has RecvTimeOut for its
+  // head, counted from now.
+  c->head_started = true;
+  c->head_start = platform::tick_count();
+  c->has_deadline = recv_timeout != 0;
+  c->deadline = c->head_start + recv_timeout;
+  c->parked = true;
+  std::lock_guard<std::mutex> lock(table_mu_);
+  const uintptr_t key = next_key_++;
+  if (!poller_.add(h, key, platform::PollInterest::kReadable)) {
+    open_.fetch_sub(1);
+    return true;
+  }
+  table_.emplace(key, std::move(c));
+  return true;
 }
 
 bool ConnectionPool::TakeConnection() {
   auto snap = engine_->snapshot();
   const uint32_t limit = snap ? snap->settings.max_connections : 0;
-  // Counted before the check, so that acceptors taking connections at the
-  // same moment cannot pass the limit together.
-  const uint32_t open = active_.fetch_add(1);
+  const uint32_t open = open_.fetch_add(1);
   if (limit == 0 || open < limit) {
     refusing_.store(false);
     return true;
   }
-  active_.fetch_sub(1);
+  open_.fetch_sub(1);
   // One line for each run of refusals: a flood must not fill the log.
   if (!refusing_.exchange(true)) {
     engine_->logs().Error("Connection refused: " + std::to_string(open) +
@@ -109,55 +127,146 @@ bool ConnectionPool::TakeConnection() {
   return false;
 }
 
-void ConnectionPool::Serve(std::unique_ptr<Socket> socket) {
-  {
-    std::lock_guard<std::mutex> lock(connections_mu_);
-    // Accepted just as Stop shut the open connections down: this one goes
-    // down too, or Stop would wait for its client.
-    if (stopping_.load()) platform::socket_shutdown(socket->handle(), 2);
-    open_.insert(socket->handle());
+void ConnectionPool::Worker() {
+  while (!stopping_.load()) {
+    platform::PollEvent event;
+    const int n = poller_.wait(&event, 1, platform::kWaitInfinite);
+    if (n < 0) platform::sleep_ms(10);  // never spin on a failing set
+    if (n <= 0) continue;
+    if (Connection* c = Take(event.key)) Serve(event.key, *c);
   }
-  HandleConnection(*engine_, *socket);
-  {
-    std::lock_guard<std::mutex> lock(connections_mu_);
-    open_.erase(socket->handle());
-  }
-  socket.reset();
-  active_.fetch_sub(1);
 }
 
-// Where shutting a listener down does not wake a thread blocked in accept,
-// a connection of our own does; each one wakes one waiter, which then sees
-// that the pool is stopping.
-void ConnectionPool::WakeAcceptors() {
-  platform::SockAddrV4 addr;
-  if (!listener_->IsValid() || !listener_->LocalAddress(&addr)) return;
-  platform::parse_ipv4("127.0.0.1", &addr.addr);
-  for (int round = 0; round < 200 && accepting_.load() > 0; ++round) {
-    Socket poke;
-    poke.CreateStream();
-    poke.SetBlocking(false);
-    poke.Connect(addr);
-    platform::sleep_ms(10);
+ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
+  std::lock_guard<std::mutex> lock(table_mu_);
+  auto it = table_.find(key);
+  if (it == table_.end() || !it->second->parked) return nullptr;
+  it->second->parked = false;
+  return it->second.get();
+}
+
+void ConnectionPool::Serve(uintptr_t key, Connection& c) {
+  Socket& socket = *c.socket;
+  while (!stopping_.load() && !engine_->stop_flag()) {
+    if (!socket.HeadBuffered()) {
+      switch (socket.ReceiveAvailable()) {
+        case Socket::Arrival::kData:
+          if (!c.head_started) {
+            c.head_started = true;
+            c.head_start = platform::tick_count();
+          }
+          continue;
+        case Socket::Arrival::kNothing:
+          return Park(key, c);
+        case Socket::Arrival::kClosed:
+        case Socket::Arrival::kFailed:
+          return Close(key);
+      }
+    }
+    auto snap = engine_->snapshot();
+    if (!snap || !socket.SetBlocking(true)) break;
+    if (!c.served) {
+      c.served = true;
+      socket.SetReceiveTimeout(snap->settings.recv_timeout);
+      socket.SetSendTimeout(snap->settings.send_timeout);
+      socket.SetNoDelay(true);
+    }
+    c.head_started = false;
+    if (!ServeRequest(*engine_, socket) || !socket.SetBlocking(false)) break;
+    // A kept connection with a wait of 0 takes only a request already on
+    // its way.
+    if (snap->settings.keep_alive == 0 && !socket.HasBuffered()) {
+      if (socket.ReceiveAvailable() != Socket::Arrival::kData) break;
+      c.head_started = true;
+      c.head_start = platform::tick_count();
+    }
   }
+  Close(key);
+}
+
+void ConnectionPool::Park(uintptr_t key, Connection& c) {
+  auto snap = engine_->snapshot();
+  const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
+  const uint32_t keep_alive = snap ? snap->settings.keep_alive : kDefaultTimeoutMs;
+  const uint32_t now = platform::tick_count();
+  if (c.head_started) {
+    // RecvTimeOut bounds the whole head, from its first byte.
+    c.has_deadline = recv_timeout != 0;
+    c.deadline = c.head_start + recv_timeout;
+  } else {
+    c.has_deadline = true;
+    c.deadline = now + keep_alive;
+  }
+  std::lock_guard<std::mutex> lock(table_mu_);
+  if (!stopping_.load() && poller_.arm(c.socket->handle(), key, platform::PollInterest::kReadable)) {
+    c.parked = true;
+    return;
+  }
+  auto it = table_.find(key);
+  std::unique_ptr<Connection> gone = std::move(it->second);
+  table_.erase(it);
+  Dispose(std::move(gone));
+}
+
+void ConnectionPool::Close(uintptr_t key) {
+  std::unique_ptr<Connection> gone;
+  {
+    std::lock_guard<std::mutex> lock(table_mu_);
+    auto it = table_.find(key);
+    if (it == table_.end()) return;
+    gone = std::move(it->second);
+    table_.erase(it);
+  }
+  Dispose(std::move(gone));
+}
+
+void ConnectionPool::Dispose(std::unique_ptr<Connection> c) {
+  poller_.remove(c->socket->handle());
+  CloseConnection(*c->socket);
+  c.reset();
+  open_.fetch_sub(1);
+}
+
+void ConnectionPool::Sweep() {
+  std::vector<std::unique_ptr<Connection>> expired;
+  {
+    const uint32_t now = platform::tick_count();
+    std::lock_guard<std::mutex> lock(table_mu_);
+    for (auto it = table_.begin(); it != table_.end();) {
+      Connection& c = *it->second;
+      if (c.parked && c.has_deadline && Passed(now, c.deadline)) {
+        // Out of the table, no worker can take it any more.
+        expired.push_back(std::move(it->second));
+        it = table_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& c : expired) Dispose(std::move(c));
 }
 
 void ConnectionPool::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
   {
-    std::lock_guard<std::mutex> lock(connections_mu_);
+    std::lock_guard<std::mutex> lock(table_mu_);
     stopping_.store(true);
-    // Shutting the listener down wakes the threads blocked in accept; the
-    // handle stays open until every thread has left, so none can touch a
-    // reused handle number.
-    if (listener_->IsValid()) listener_->Shutdown(2);
-    for (platform::SocketHandle h : open_) platform::socket_shutdown(h, 2);
+    // A served connection's blocked receive or send returns at once.
+    for (auto& [key, c] : table_)
+      if (!c->parked) platform::socket_shutdown(c->socket->handle(), 2);
   }
-  WakeAcceptors();
+  for (size_t i = 0; i < threads_.size(); ++i) poller_.wake();
+  if (acceptor_.joinable()) acceptor_.join();
+  for (std::thread& t : threads_) t.join();
+  threads_.clear();
+  // Only parked connections are left, and no thread to serve them.
+  Table left;
   {
-    std::unique_lock<std::mutex> lock(threads_mu_);
-    all_ended_.wait(lock, [this] { return running_.empty(); });
+    std::lock_guard<std::mutex> lock(table_mu_);
+    left.swap(table_);
   }
-  JoinEnded();
+  for (auto& [key, c] : left) Dispose(std::move(c));
   listener_->Close();
 }
 

@@ -1,18 +1,47 @@
-// Accepts connections and gives each one a thread of its own that runs the
-// keep-alive loop, up to MaxConnections at once. Remembers every open connection so that Stop can shut
-// them all down and wait for their threads.
+// The connection layer: a thread per request in progress, not per open
+// connection.
+//
+// Why: a thread per connection lets silent or trickling clients hold
+// every thread (and, counted as clients, refuse everyone else), and makes
+// the thread count grow with the connections. Here a connection that is
+// idle between requests, or whose request head is still arriving, costs
+// no thread: it is parked in one readiness set (platform::Poller) and its
+// head bytes are read without blocking into its own buffer.
+//
+// Which thread does what:
+// - One accept thread takes new connections (non-blocking, woken every
+//   100 ms so that it notices Stop), refuses those past MaxConnections,
+//   and parks the rest. When the process is out of descriptors it logs
+//   that once and backs off instead of spinning. On the same beat it
+//   closes parked connections whose deadline has passed: a kept
+//   connection after KeepAlive with nothing sent, a head still arriving
+//   after RecvTimeOut from its first byte (a new connection: from accept).
+// - NumThreads workers wait in the set together (leader/followers: the
+//   kernel hands each ready connection to exactly one waiting thread).
+//   The worker that takes a connection serves it itself, with no hand-off:
+//   it reads what arrived; with the head incomplete it parks it again,
+//   otherwise it makes the socket blocking and runs the request (body
+//   receives, handler, response) on its own thread. If the next request
+//   is already buffered it goes on at once; if not, it parks the
+//   connection (KeepAlive 0: closes it).
+// - Stop shuts down every served connection (its blocked call returns),
+//   wakes the workers, joins every thread and closes what is parked.
+//
+// A connection is owned by the pool's table; `parked` tells who may touch
+// it: the table's lock holder while parked, the worker that took it
+// otherwise. Only the table's lock moves it between the two.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include "engine/core/socket.h"
+#include "platform/poller.h"
 
 namespace brisvane {
 
@@ -20,58 +49,77 @@ class Engine;
 
 class ConnectionPool {
  public:
-  // Takes the listener.
-  ConnectionPool(std::unique_ptr<Socket> listener, int acceptors, Engine* engine);
+  // Takes the listener; `workers` threads serve requests.
+  ConnectionPool(std::unique_ptr<Socket> listener, int workers, Engine* engine);
   ~ConnectionPool();
 
-  // Listens and starts the acceptor threads. False when the listener cannot
-  // listen (the socket layer has told the user) or no thread could be made.
+  // Listens and starts the threads. False when the listener cannot listen
+  // (the socket layer has told the user), the readiness set cannot be
+  // made, or no thread could be started.
   bool Start();
   // Closes the listener, shuts down every open connection and returns when
   // every thread has ended.
   void Stop();
 
-  uint32_t active_connections() const { return active_.load(); }
+  uint32_t open_connections() const { return open_.load(); }
 
  private:
-  // Every thread of the pool runs this: wait in accept, then serve the
-  // connection it accepted on the same thread, then accept again. A thread
-  // that accepts when no other is left waiting starts one more first, so
-  // new connections are always taken while old ones are served, and every
-  // connection still has a thread of its own; surplus waiters end.
-  void Worker();
-  bool StartWorker();
-  // A worker that ends hands its own thread over to be joined.
-  void WorkerEnded();
-  // Joins the threads that have ended.
-  void JoinEnded();
+  struct Connection {
+    std::unique_ptr<Socket> socket;
+    bool parked = false;
+    uint32_t deadline = 0;     // tick count; meaningful with has_deadline
+    bool has_deadline = false;
+    bool served = false;       // a request has been served on it
+    bool head_started = false; // bytes of the next head have arrived
+    uint32_t head_start = 0;
+  };
+  using Table = std::map<uintptr_t, std::unique_ptr<Connection>>;
+
+  void AcceptLoop();
+  // Takes one waiting connection; false when none was waiting (or the
+  // process is out of descriptors, after a rest).
+  bool Accept();
   // Counts a new connection in, or false when MaxConnections are already
   // open: the caller closes it at once.
   bool TakeConnection();
-  // Serves a connection TakeConnection counted.
-  void Serve(std::unique_ptr<Socket> socket);
-  void WakeAcceptors();
+  void Worker();
+  // The parked connection of an event, now the caller's; null when it has
+  // been closed meanwhile.
+  Connection* Take(uintptr_t key);
+  void Serve(uintptr_t key, Connection& c);
+  // Arms the connection again with its deadline; closes it on failure.
+  void Park(uintptr_t key, Connection& c);
+  void Close(uintptr_t key);
+  void Dispose(std::unique_ptr<Connection> c);
+  // Closes the parked connections whose deadline has passed.
+  void Sweep();
 
   std::unique_ptr<Socket> listener_;
-  int acceptors_;
+  int workers_;
   Engine* engine_;
-  std::atomic<uint32_t> active_{0};
+  platform::Poller poller_;
+  std::atomic<uint32_t> open_{0};
   std::atomic<bool> stopping_{false};
+  bool stopped_ = false;
   // A refusal at MaxConnections has been logged and none admitted since.
   std::atomic<bool> refusing_{false};
-  std::atomic<int> accepting_{0};
-  std::mutex connections_mu_;
-  std::set<platform::SocketHandle> open_;
+  // Running out of descriptors has been logged and no accept worked since.
+  bool starved_ = false;
 
-  // Every worker's thread, by id, until it ends; then in ended_ until a
-  // later start or Stop joins it. Stop waits for running_ to empty.
-  std::mutex threads_mu_;
-  std::condition_variable all_ended_;
-  std::map<std::thread::id, std::thread> running_;
-  std::vector<std::thread> ended_;
+  std::mutex table_mu_;
+  Table table_;
+  uintptr_t next_key_ = 1;
+
+  std::thread acceptor_;
+  std::vector<std::thread> threads_;
 };
 
-// The keep-alive loop of one connection.
-void HandleConnection(Engine& engine, Socket& socket);
+// Serves one request whose head is buffered on `socket` (blocking, with
+// its time-outs set): read, process, answer, log. True when the connection
+// stays open for another request.
+bool ServeRequest(Engine& engine, Socket& socket);
+// Ends a connection: the send side first, a little of what the client
+// still sends drained, then the close.
+void CloseConnection(Socket& socket);
 
 }  // namespace brisvane

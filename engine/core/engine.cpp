@@ -112,7 +112,7 @@ bool Engine::Start() {
   if (!listener->CreateAndBind(true, static_cast<uint16_t>(s.port), 0)) return FailStart();
   platform::SockAddrV4 bound;
   bound_port_ = listener->LocalAddress(&bound) ? platform::host_to_net16(bound.port) : 0;
-  pool_ = std::make_unique<ConnectionPool>(std::move(listener), 8, this);
+  pool_ = std::make_unique<ConnectionPool>(std::move(listener), static_cast<int>(s.num_threads), this);
   if (!pool_->Start()) {
     pool_.reset();
     return FailStart();

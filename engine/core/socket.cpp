@@ -142,8 +142,6 @@ bool Socket::SetLinger(bool on, uint16_t seconds) {
 
 bool Socket::SetReceiveTimeout(uint32_t ms) {
   if (!IsValid()) return false;
-  expecting_ = false;
-  then_wait_ = 0;
   base_timeout_ = ms;
   return UseTimeout(ms);
 }
@@ -156,23 +154,52 @@ bool Socket::UseTimeout(uint32_t ms) {
   return true;
 }
 
-void Socket::ExpectData(uint32_t first_ms, uint32_t then_ms) {
-  then_wait_ = then_ms;
-  // A pipelined request already here has nothing to wait for.
-  expecting_ = in_begin_ == in_end_;
-  first_wait_ = first_ms;
-}
-
 bool Socket::PrepareReceive() {
-  if (expecting_) {
-    // The first receive waits for the next request; the rest of it must
-    // come within the ordinary receive time-out.
-    expecting_ = false;
-    return UseTimeout(first_wait_);
-  }
-  uint32_t wait = then_wait_ != 0 ? then_wait_ : base_timeout_;
+  uint32_t wait = base_timeout_;
   if (clock_on_ && !ClockWait(&wait)) return false;
   return wait == 0 || UseTimeout(wait);
+}
+
+Socket::Arrival Socket::ReceiveAvailable() {
+  if (!IsValid()) return Arrival::kFailed;
+  if (!in_) in_.reset(new char[kInputBufferSize]);
+  if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
+  if (in_end_ == kInputBufferSize && in_begin_ > 0) {
+    std::memmove(in_.get(), in_.get() + in_begin_, in_end_ - in_begin_);
+    in_end_ -= in_begin_;
+    in_begin_ = 0;
+  }
+  if (in_end_ == kInputBufferSize) return Arrival::kNothing;
+  int64_t n = platform::socket_recv_nowait(handle_, in_.get() + in_end_, kInputBufferSize - in_end_);
+  if (n > 0) {
+    in_end_ += static_cast<size_t>(n);
+    return Arrival::kData;
+  }
+  if (n == 0) return Arrival::kClosed;
+  Fail();
+  return last_error_ == platform::err::kWsaWouldBlock ? Arrival::kNothing : Arrival::kFailed;
+}
+
+bool Socket::HeadBuffered() const {
+  if (in_end_ - in_begin_ >= kInputBufferSize) return true;
+  const char* p = in_ ? in_.get() + in_begin_ : nullptr;
+  const char* end = in_ ? in_.get() + in_end_ : nullptr;
+  bool first = true;
+  while (p < end) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (!lf) return false;
+    size_t len = static_cast<size_t>(lf - p);
+    if (len > 0 && p[len - 1] == '\r') --len;
+    if (first) {
+      const char* blank = static_cast<const char*>(std::memchr(p, ' ', len));
+      if (!blank || !std::memchr(blank + 1, ' ', static_cast<size_t>(p + len - blank - 1))) return true;
+      first = false;
+    } else if (len == 0) {
+      return true;
+    }
+    p = lf + 1;
+  }
+  return false;
 }
 
 void Socket::StartReadClock() {

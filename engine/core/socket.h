@@ -47,12 +47,20 @@ class Socket {
   // True when data is (or becomes, within `ms`) ready to read.
   bool WaitReadable(uint32_t ms);
 
-  // Receive time-outs for a connection that waits for its next request:
-  // the next receive may wait up to `first_ms` (the keep-alive wait), every
-  // receive after it up to `then_ms`. The socket option is changed only
-  // when the time-out in force differs, so a request that arrives whole
-  // costs one receive and nothing else.
-  void ExpectData(uint32_t first_ms, uint32_t then_ms);
+  // What receiving without waiting came to.
+  enum class Arrival { kData, kNothing, kClosed, kFailed };
+  // Moves what has arrived into the input buffer without waiting; the
+  // socket must be non-blocking. kNothing: nothing came yet (or the buffer
+  // is full, which HeadBuffered then reports).
+  Arrival ReceiveAvailable();
+  // True when the input buffer holds a whole request head, so that the
+  // reader can parse it without waiting: up to the empty line, or a
+  // request line without a version (HTTP/0.9, or a line the reader
+  // closes on). A full buffer counts too: the reader takes the rest of a
+  // head that large itself, bounded by its read clock.
+  bool HeadBuffered() const;
+  // Bytes of a next request are already here.
+  bool HasBuffered() const { return in_begin_ < in_end_; }
 
   // Between these two, the receives together may take no longer than the
   // receive time-out set last; a pending keep-alive wait is not counted.
@@ -95,9 +103,6 @@ class Socket {
   uint32_t clock_start_ = 0;
   uint32_t timeout_in_force_ = 0;
   bool timeout_known_ = false;
-  bool expecting_ = false;
-  uint32_t first_wait_ = 0;
-  uint32_t then_wait_ = 0;
 
   // A connected socket's addresses never change; each is asked once.
   bool have_local_ = false;

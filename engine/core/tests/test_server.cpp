@@ -6,6 +6,7 @@
 
 #include "engine/core/text_util.h"
 #include "platform/event.h"
+#include "platform/file.h"
 #include "platform/system.h"
 
 namespace brisvane::testing {
@@ -192,6 +193,40 @@ std::string TestServer::ReadFile(const std::string& relative) const {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::unique_ptr<Client> TestServer::HoldRequestInProgress() {
+  // Sparse where the file system allows: 64 MiB is more than the socket
+  // buffers of both ends take together.
+  constexpr uint64_t kHeldSize = 64ull << 20;
+  const std::string path = DocPath("held.bin");
+  if (!std::filesystem::exists(path)) {
+    platform::FileHandle f = platform::file_open(path, platform::kGenericWrite, 0, platform::kCreateAlways, 0);
+    if (f == platform::kInvalidFile) return nullptr;
+    const bool sized = platform::file_seek(f, kHeldSize - 1) && platform::file_write(f, "x", 1) == 1;
+    platform::file_close(f);
+    if (!sized) return nullptr;
+  }
+  // A request that ended a moment ago may still be counted and have this
+  // one refused; then it is asked again.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    auto c = std::make_unique<Client>(port());
+    if (!c->Send("GET /held.bin HTTP/1.1\r\nHost: x\r\n\r\n")) return nullptr;
+    // The response has begun, so the request is counted, and it cannot
+    // end while the client reads no more than its status line.
+    const std::string ok = "HTTP/1.1 200";
+    std::string got(ok.size(), '\0');
+    size_t have = 0;
+    while (have < got.size()) {
+      if (!c->socket().WaitReadable(5000)) return nullptr;
+      const int64_t n = c->socket().Receive(&got[have], got.size() - have);
+      if (n <= 0) break;
+      have += static_cast<size_t>(n);
+    }
+    if (got == ok) return c;
+    platform::sleep_ms(20);
+  }
+  return nullptr;
 }
 
 Response TestServer::Get(const std::string& raw, bool head_only) {

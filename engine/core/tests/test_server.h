@@ -76,6 +76,11 @@ class TestServer : public platform::testing::RegistryTest {
   ServerSettings& settings() { return settings_; }
   uint16_t port() const { return port_; }
   const std::string& profile() const { return profile_; }
+  // A request that stays in progress until the returned client goes: it
+  // asks for a document far larger than the connection's buffers and
+  // reads no more than its status line, so its response cannot be
+  // written. Returns once the response has begun (null if it never does).
+  std::unique_ptr<Client> HoldRequestInProgress();
   // Error-log lines the engine handed to its hook.
   std::vector<std::string> HookLines();
   // Points TMPDIR, TMP and TEMP at `dir` (made if missing), so the server's
