@@ -64,7 +64,7 @@ bool socket_connect_within(SocketHandle s, const SockAddrV4& addr, uint32_t ms);
 // Bytes moved, 0 for an orderly close (receive), or -1.
 int64_t socket_recv(SocketHandle s, void* buf, size_t len);
 int64_t socket_send(SocketHandle s, const void* data, size_t len);
-// Receives what has arrived without waiting, on a non-blocking socket:
+// Receives what has arrived without waiting, whatever the socket's mode:
 // bytes, 0 for an orderly close, or -1; -1 with kWsaWouldBlock means
 // nothing has arrived yet (park the socket and try when it is readable).
 int64_t socket_recv_nowait(SocketHandle s, void* buf, size_t len);

@@ -64,6 +64,7 @@ bool ServeRequest(Engine& engine, Socket& socket) {
   ctx->cancel = &engine.stop_signal();
   ctx->snapshot = engine.snapshot();
   if (!ctx->snapshot) return false;
+  ctx->secure = socket.secure();
   const ServerSettings& settings = ctx->snapshot->settings;
   RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket,
                            &engine.documents()};

@@ -164,22 +164,33 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
       }
     }
     auto snap = engine_->snapshot();
-    if (!snap || !socket.SetBlocking(true)) break;
+    if (!snap) break;
     if (!c.served) {
+      // The socket stays blocking for good: the layer's own reads never
+      // wait, and a mode switch around every request costs system calls
+      // on the fast path.
+      if (!socket.SetBlocking(true)) break;
       c.served = true;
       socket.SetReceiveTimeout(snap->settings.recv_timeout);
       socket.SetSendTimeout(snap->settings.send_timeout);
       socket.SetNoDelay(true);
     }
     c.head_started = false;
-    if (!ServeRequest(*engine_, socket) || !socket.SetBlocking(false)) break;
+    if (!ServeRequest(*engine_, socket)) break;
+    if (socket.HasBuffered()) continue;
     // A kept connection with a wait of 0 takes only a request already on
     // its way.
-    if (snap->settings.keep_alive == 0 && !socket.HasBuffered()) {
+    if (snap->settings.keep_alive == 0) {
       if (socket.ReceiveAvailable() != Socket::Arrival::kData) break;
       c.head_started = true;
       c.head_start = platform::tick_count();
+      continue;
     }
+    // The client reads its answer before it sends again: the next
+    // request is rarely here yet, so the set is asked rather than the
+    // socket (one call less per request, and no wait is lost: an
+    // arrival already queued is reported by the next wait).
+    return Park(key, c);
   }
   Close(key);
 }

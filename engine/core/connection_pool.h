@@ -20,8 +20,9 @@
 //   kernel hands each ready connection to exactly one waiting thread).
 //   The worker that takes a connection serves it itself, with no hand-off:
 //   it reads what arrived; with the head incomplete it parks it again,
-//   otherwise it makes the socket blocking and runs the request (body
-//   receives, handler, response) on its own thread. If the next request
+//   otherwise it runs the request (body receives, handler, response) on
+//   its own thread; the socket is blocking from its first request on, the
+//   layer's own reads never wait whatever the mode. If the next request
 //   is already buffered it goes on at once; if not, it parks the
 //   connection (KeepAlive 0: closes it).
 // - Stop shuts down every served connection (its blocked call returns),

@@ -63,6 +63,9 @@ struct RequestContext {
   std::shared_ptr<const EngineSnapshot> snapshot;
   const VirtualServerRuntime* virtual_server = nullptr;
   bool proxy = false;
+  // It came over TLS: scripts are told so, and the server's own redirects
+  // keep the https scheme.
+  bool secure = false;
   // This request's admission found the server overloaded.
   bool overloaded = false;
   // The finishing step ran (not for refusals made before dispatch).

@@ -49,8 +49,8 @@ class Socket {
 
   // What receiving without waiting came to.
   enum class Arrival { kData, kNothing, kClosed, kFailed };
-  // Moves what has arrived into the input buffer without waiting; the
-  // socket must be non-blocking. kNothing: nothing came yet (or the buffer
+  // Moves what has arrived into the input buffer without waiting, in
+  // either mode. kNothing: nothing came yet (or the buffer
   // is full, which HeadBuffered then reports).
   Arrival ReceiveAvailable();
   // True when the input buffer holds a whole request head, so that the
@@ -84,6 +84,9 @@ class Socket {
   static bool Resolve(const std::string& host, uint16_t port, bool names_allowed,
                       platform::SockAddrV4* addr);
 
+  // The connection is encrypted (it came in on the TLS listener).
+  bool secure() const { return secure_; }
+
   bool IsValid() const { return handle_ != platform::kInvalidSocket; }
   platform::SocketHandle handle() const { return handle_; }
   platform::os_error last_error() const { return last_error_; }
@@ -94,6 +97,7 @@ class Socket {
 
   platform::SocketHandle handle_ = platform::kInvalidSocket;
   platform::os_error last_error_ = 0;
+  bool secure_ = false;
   bool UseTimeout(uint32_t ms);
   bool PrepareReceive();
   bool ClockWait(uint32_t* wait);

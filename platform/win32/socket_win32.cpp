@@ -166,10 +166,22 @@ int64_t socket_recv(SocketHandle s, void* buf, size_t len) {
 }
 
 int64_t socket_recv_nowait(SocketHandle s, void* buf, size_t len) {
-  // Windows has no per-call "don't wait" flag; the socket's own mode
-  // decides, which is why this asks for a non-blocking socket.
-  int n = recv(to_native(s), static_cast<char*>(buf), clamp(len), 0);
-  return n == SOCKET_ERROR ? -1 : n;
+  // Windows has no per-call "don't wait" flag: a look with no wait first,
+  // so that a blocking socket does not block either. Readable means the
+  // receive returns at once: data, the peer's close or its failure.
+  SOCKET n = to_native(s);
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(n, &readable);
+  timeval now{0, 0};
+  const int ready = select(0, &readable, nullptr, nullptr, &now);
+  if (ready == SOCKET_ERROR) return -1;
+  if (ready == 0) {
+    WSASetLastError(WSAEWOULDBLOCK);
+    return -1;
+  }
+  int got = recv(n, static_cast<char*>(buf), clamp(len), 0);
+  return got == SOCKET_ERROR ? -1 : got;
 }
 
 int64_t socket_send(SocketHandle s, const void* data, size_t len) {
