@@ -98,15 +98,23 @@ bool ConnectionPool::Accept() {
   c->head_start = platform::tick_count();
   c->has_deadline = recv_timeout != 0;
   c->deadline = c->head_start + recv_timeout;
-  c->parked = true;
-  std::lock_guard<std::mutex> lock(table_mu_);
-  const uintptr_t key = next_key_++;
-  if (!poller_.add(h, key, platform::PollInterest::kReadable)) {
-    open_.fetch_sub(1);
-    return true;
+  c->parked.store(true);
+  Connection& parked = *c;
+  uintptr_t key;
+  {
+    std::lock_guard<std::mutex> lock(table_mu_);
+    key = next_key_++;
+    table_.emplace(key, std::move(c));
   }
-  table_.emplace(key, std::move(c));
+  // Armed outside the lock: the worker it wakes takes the lock at once.
+  if (!poller_.add(h, key, platform::PollInterest::kReadable)) Withdraw(key, parked);
   return true;
+}
+
+void ConnectionPool::Withdraw(uintptr_t key, Connection& c) {
+  // Never armed, so no worker holds it; the sweep may only have shut it down.
+  c.parked.store(false);
+  Close(key);
 }
 
 bool ConnectionPool::TakeConnection() {
@@ -140,12 +148,12 @@ void ConnectionPool::Worker() {
 ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
   std::lock_guard<std::mutex> lock(table_mu_);
   auto it = table_.find(key);
-  if (it == table_.end() || !it->second->parked) return nullptr;
-  it->second->parked = false;
+  if (it == table_.end() || !it->second->parked.exchange(false)) return nullptr;
   return it->second.get();
 }
 
 void ConnectionPool::Serve(uintptr_t key, Connection& c) {
+  if (c.expired) return Close(key);
   Socket& socket = *c.socket;
   while (!stopping_.load() && !engine_->stop_flag()) {
     if (!socket.HeadBuffered()) {
@@ -208,15 +216,12 @@ void ConnectionPool::Park(uintptr_t key, Connection& c) {
     c.has_deadline = true;
     c.deadline = now + keep_alive;
   }
-  std::lock_guard<std::mutex> lock(table_mu_);
-  if (!stopping_.load() && poller_.arm(c.socket->handle(), key, platform::PollInterest::kReadable)) {
-    c.parked = true;
-    return;
-  }
-  auto it = table_.find(key);
-  std::unique_ptr<Connection> gone = std::move(it->second);
-  table_.erase(it);
-  Dispose(std::move(gone));
+  // A deadline already passed is not handed to the sweep.
+  if (stopping_.load() || (c.has_deadline && Passed(now, c.deadline))) return Close(key);
+  // Parked before it is armed, so that the worker the arming wakes may
+  // take it; from here on it is no longer ours.
+  c.parked.store(true);
+  if (!poller_.arm(c.socket->handle(), key, platform::PollInterest::kReadable)) Withdraw(key, c);
 }
 
 void ConnectionPool::Close(uintptr_t key) {
@@ -239,22 +244,16 @@ void ConnectionPool::Dispose(std::unique_ptr<Connection> c) {
 }
 
 void ConnectionPool::Sweep() {
-  std::vector<std::unique_ptr<Connection>> expired;
-  {
-    const uint32_t now = platform::tick_count();
-    std::lock_guard<std::mutex> lock(table_mu_);
-    for (auto it = table_.begin(); it != table_.end();) {
-      Connection& c = *it->second;
-      if (c.parked && c.has_deadline && Passed(now, c.deadline)) {
-        // Out of the table, no worker can take it any more.
-        expired.push_back(std::move(it->second));
-        it = table_.erase(it);
-      } else {
-        ++it;
-      }
+  const uint32_t now = platform::tick_count();
+  std::lock_guard<std::mutex> lock(table_mu_);
+  for (auto& [key, c] : table_) {
+    // Shut down, not closed: its handle may be being armed right now. The
+    // shutdown makes it readable, and the worker that takes it closes it.
+    if (c->parked.load() && !c->expired && c->has_deadline && Passed(now, c->deadline)) {
+      c->expired = true;
+      platform::socket_shutdown(c->socket->handle(), 2);
     }
   }
-  for (auto& c : expired) Dispose(std::move(c));
 }
 
 void ConnectionPool::Stop() {
@@ -265,7 +264,7 @@ void ConnectionPool::Stop() {
     stopping_.store(true);
     // A served connection's blocked receive or send returns at once.
     for (auto& [key, c] : table_)
-      if (!c->parked) platform::socket_shutdown(c->socket->handle(), 2);
+      if (!c->parked.load()) platform::socket_shutdown(c->socket->handle(), 2);
   }
   for (size_t i = 0; i < threads_.size(); ++i) poller_.wake();
   if (acceptor_.joinable()) acceptor_.join();

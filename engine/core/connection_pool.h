@@ -30,7 +30,11 @@
 //
 // A connection is owned by the pool's table; `parked` tells who may touch
 // it: the table's lock holder while parked, the worker that took it
-// otherwise. Only the table's lock moves it between the two.
+// otherwise. A worker parks without the lock (it sets `parked`, then arms),
+// so that the thread the arming wakes does not queue behind it; taking is
+// done under the lock. Only the worker that holds a connection closes it:
+// the sweep expires a parked one by shutting it down, which wakes a worker
+// that finds it closed.
 #pragma once
 
 #include <atomic>
@@ -67,7 +71,8 @@ class ConnectionPool {
  private:
   struct Connection {
     std::unique_ptr<Socket> socket;
-    bool parked = false;
+    std::atomic<bool> parked{false};
+    bool expired = false;      // shut down by the sweep; under the lock
     uint32_t deadline = 0;     // tick count; meaningful with has_deadline
     bool has_deadline = false;
     bool served = false;       // a request has been served on it
@@ -88,11 +93,14 @@ class ConnectionPool {
   // been closed meanwhile.
   Connection* Take(uintptr_t key);
   void Serve(uintptr_t key, Connection& c);
-  // Arms the connection again with its deadline; closes it on failure.
+  // Arms the connection again with its deadline; closes it on failure or
+  // when its deadline has passed already.
   void Park(uintptr_t key, Connection& c);
   void Close(uintptr_t key);
+  // Takes back a connection whose arming failed, and closes it.
+  void Withdraw(uintptr_t key, Connection& c);
   void Dispose(std::unique_ptr<Connection> c);
-  // Closes the parked connections whose deadline has passed.
+  // Shuts down the parked connections whose deadline has passed.
   void Sweep();
 
   std::unique_ptr<Socket> listener_;
