@@ -46,10 +46,14 @@ std::string AuthenticatedUser(const RequestContext& ctx) {
   return ctx.auth.authenticated ? ctx.auth.user : std::string();
 }
 
+// The listeners' ports when no settings are at hand.
+constexpr uint32_t kDefaultPort = 80;
+constexpr uint32_t kDefaultSslPort = 443;
+
 // The port of the listener the request came in on: scripts build their own
 // URLs from it.
 uint32_t ListenerPort(const RequestContext& ctx, const ServerSettings* settings) {
-  if (!settings) return ctx.secure ? 443 : 80;
+  if (!settings) return ctx.secure ? kDefaultSslPort : kDefaultPort;
   return ctx.secure ? settings->ssl_port : settings->port;
 }
 
