@@ -36,8 +36,8 @@ class SecureRedirectTest : public TestServer {
     s.virtual_servers.push_back(no_tls);
   }
 
-  std::string LocationOf(const std::string& raw, bool head_only = false) {
-    Response r = Get(raw, head_only);
+  std::string LocationOf(const std::string& raw) {
+    Response r = Get(raw);
     EXPECT_EQ(r.code, 301) << raw;
     EXPECT_NE(r.status_line.find(" 301 Moved Permanently"), std::string::npos) << r.status_line;
     return r.Header("Location");
@@ -64,20 +64,13 @@ TEST_F(SecureRedirectTest, PlainRequestsToATlsOnlyServerAreSentToTheSameUrlOverT
   StartServer();
 
   // The host the client asked for, without its port; the path escaped,
-  // the query as it came.
-  EXPECT_EQ(LocationOf("GET /docs/a%20b.html?x=1&y=%C3%A9 HTTP/1.1\r\nHost: www.example.org:8080\r\n\r\n"),
-            "https://www.example.org/docs/a%20b.html?x=1&y=%C3%A9");
-  // Nothing was mapped: a missing document is no 404 here.
-  EXPECT_EQ(LocationOf("GET /missing/ HTTP/1.1\r\nHost: WWW.example.org\r\n\r\n"),
-            "https://WWW.example.org/missing/");
-  // No Host: the virtual server's own name.
+  // the query as it came. Nothing was mapped: a missing document is no 404.
+  EXPECT_EQ(LocationOf("GET /gone/a%20b.html?x=1&y=%C3%A9 HTTP/1.1\r\nHost: www.example.org:8080\r\n\r\n"),
+            "https://www.example.org/gone/a%20b.html?x=1&y=%C3%A9");
+  // No Host, or one that is no plain name: the virtual server's own name.
   EXPECT_EQ(LocationOf("GET /docs/ HTTP/1.0\r\n\r\n"), "https://www.example.org/docs/");
-  // An address literal keeps its brackets; a Host that is no plain name
-  // cannot steer the client elsewhere.
-  EXPECT_EQ(LocationOf("GET / HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n"), "https://[::1]/");
   EXPECT_EQ(LocationOf("GET /p HTTP/1.0\r\nHost: evil.example/x?\r\n\r\n"), "https://www.example.org/p");
-  EXPECT_EQ(LocationOf("GET /p HTTP/1.0\r\nHost: evil.example@www.example.org\r\n\r\n"),
-            "https://www.example.org/p");
+  EXPECT_EQ(LocationOf("GET / HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n"), "https://[::1]/");
 
   // A server that also answers plain HTTP serves, and so does one whose
   // redirect has no TLS listener to lead to.
@@ -92,13 +85,12 @@ TEST_F(SecureRedirectTest, PlainRequestsToATlsOnlyServerAreSentToTheSameUrlOverT
     int redirects = 0;
     for (const std::string& line : LogLines(settings().access_log_file_name))
       if (line.find(" 301 ") != std::string::npos) ++redirects;
-    return redirects == 6;
+    return redirects == 4;
   }));
 
   RestartWith([](ServerSettings& s) { s.ssl_port = 8443; });
   EXPECT_EQ(LocationOf("GET /docs/?q=1 HTTP/1.1\r\nHost: www.example.org\r\n\r\n"),
             "https://www.example.org:8443/docs/?q=1");
-  EXPECT_EQ(LocationOf("HEAD /docs/ HTTP/1.0\r\n\r\n", true), "https://www.example.org:8443/docs/");
 }
 
 // A directory named without its "/" is sent to the name with it, on the
