@@ -5,6 +5,7 @@
 #include "engine/core/error_page.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/mapping.h"
+#include "engine/core/redirection.h"
 #include "engine/core/static_document.h"
 #include "engine/core/text_util.h"
 #include "engine/core/virtual_server.h"
@@ -26,12 +27,6 @@ bool IsDirectory(const std::string& path) {
 
 bool Exists(const std::string& path) {
   return platform::file_attributes(path) != platform::kInvalidAttributes;
-}
-
-// The query as it goes after "?" in a Location: its "&" and "=" keep their
-// meaning, its unsafe bytes do not pass raw.
-std::string QuerySuffix(const std::string& query) {
-  return query.empty() ? std::string() : "?" + EscapeUrlUnsafeBytes(query);
 }
 
 bool SpecialUrl(RequestContext& ctx) {
@@ -76,14 +71,12 @@ std::string FindDefaultDocument(const std::string& directory, const std::string&
   return std::string();
 }
 
-// A directory named without its final "/" is redirected to the name with it.
+// A directory named without its final "/" is redirected to the name with
+// it, on the listener the request came in on.
 void RedirectToDirectory(RequestContext& ctx) {
-  std::string target = "http://" + ctx.virtual_server->config().site_address;
-  const uint32_t port = ctx.snapshot->settings.port;
-  if (port != 80) target += ":" + std::to_string(port);
   Mapping& m = ctx.mapping;
-  m.redirect_target = EscapeUrlUnsafeBytes(target) + EscapeForUrl(ctx.request.path + "/") +
-                      QuerySuffix(ctx.request.query);
+  m.redirect_target = LocationOnThisServer(ctx, ctx.virtual_server->config().site_address, ctx.secure,
+                                           ctx.request.path + "/");
   m.physical_path = m.redirect_target;
   m.kind = HandlerKind::kRedirection;
   ctx.handler = HandlerKind::kRedirection;
@@ -169,7 +162,7 @@ StageResult SelectHandler(RequestServices& services, RequestContext& ctx) {
     return kStageStop;
   }
   if (m.kind == HandlerKind::kRedirection) {
-    m.redirect_target += QuerySuffix(ctx.request.query);
+    m.redirect_target += LocationQuerySuffix(ctx.request.query);
     m.physical_path = m.redirect_target;
     ctx.handler = HandlerKind::kRedirection;
     return kStageDone;

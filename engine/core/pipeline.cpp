@@ -6,6 +6,7 @@
 #include "engine/core/handler_select.h"
 #include "engine/core/log_writer.h"
 #include "engine/core/mapping.h"
+#include "engine/core/redirection.h"
 #include "engine/core/request_reader.h"
 #include "engine/core/response_writer.h"
 #include "engine/core/virtual_server.h"
@@ -76,8 +77,14 @@ StageResult RefuseProxy(RequestServices&, RequestContext& ctx) {
 
 bool ProcessRequest(RequestServices& services, RequestContext& ctx) {
   if (!ctx.request.parsed) return false;
-  if (Admit(services, ctx) && CheckUrlAndHost(services, ctx) && ChooseVirtualServer(ctx))
-    Dispatch(services, ctx);
+  if (Admit(services, ctx) && CheckUrlAndHost(services, ctx) && ChooseVirtualServer(ctx)) {
+    // Sent to the TLS listener before anything of the site is looked at:
+    // no map, no password check, no document.
+    if (RedirectToSecureListener(ctx))
+      FinishResponse(services, ctx);
+    else
+      Dispatch(services, ctx);
+  }
   // Whatever answered, refusals included: a body after HEAD would be read
   // as the start of the next response on a kept connection.
   DropBodyForHead(ctx);
@@ -90,6 +97,7 @@ bool RunChildRequest(RequestServices& services, const RequestContext& parent,
   child->snapshot = parent.snapshot;
   child->virtual_server = parent.virtual_server;
   child->depth = parent.depth + 1;
+  child->secure = parent.secure;
   child->cancel = parent.cancel;
   HttpMessage& req = child->request;
   const HttpMessage& from = parent.request;

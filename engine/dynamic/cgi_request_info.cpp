@@ -46,6 +46,17 @@ std::string AuthenticatedUser(const RequestContext& ctx) {
   return ctx.auth.authenticated ? ctx.auth.user : std::string();
 }
 
+// The listeners' ports when no settings are at hand.
+constexpr uint32_t kDefaultPort = 80;
+constexpr uint32_t kDefaultSslPort = 443;
+
+// The port of the listener the request came in on: scripts build their own
+// URLs from it.
+uint32_t ListenerPort(const RequestContext& ctx, const ServerSettings* settings) {
+  if (!settings) return ctx.secure ? kDefaultSslPort : kDefaultPort;
+  return ctx.secure ? settings->ssl_port : settings->port;
+}
+
 }  // namespace
 
 bool LookupServerVariable(const RequestContext& ctx, std::string_view name, std::string* out) {
@@ -77,8 +88,11 @@ bool LookupServerVariable(const RequestContext& ctx, std::string_view name, std:
   else if (name == "REQUEST_METHOD") *out = req.method_name;
   else if (name == "SCRIPT_NAME") *out = ctx.mapping.script_url;
   else if (name == "SERVER_NAME") *out = vs ? vs->site_address : std::string();
-  else if (name == "SERVER_PORT") *out = std::to_string(settings ? settings->port : 80);
-  else if (name == "SERVER_PORT_SECURE") *out = "0";
+  else if (name == "SERVER_PORT") *out = std::to_string(ListenerPort(ctx, settings));
+  else if (name == "SERVER_PORT_SECURE") *out = ctx.secure ? "1" : "0";
+  // Known only over TLS: over plain HTTP an extension that asks is told the
+  // name is unknown, exactly as before the server spoke TLS.
+  else if (name == "HTTPS" && ctx.secure) *out = "on";
   else if (name == "SERVER_PROTOCOL") *out = Protocol(req.version);
   else if (name == "SERVER_SOFTWARE") *out = kProductNameVersion;
   else if (name == "URL") *out = req.path;
@@ -113,6 +127,7 @@ void FillCgiRequestInfo(const RequestContext& ctx, CgiRequestInfo* info) {
       {"SERVER_PORT", &CgiRequestInfo::server_port},       {"SERVER_PROTOCOL", &CgiRequestInfo::server_protocol},
       {"SERVER_SOFTWARE", &CgiRequestInfo::server_software}};
   for (const Field& f : kFields) LookupServerVariable(ctx, f.name, &(info->*f.field));
+  LookupServerVariable(ctx, "HTTPS", &info->https);
   info->remote_ident.clear();
   info->auth_realm = ctx.auth.realm;
   if (settings.cgi_send_password) info->password = ctx.auth.password;

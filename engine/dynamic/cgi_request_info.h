@@ -43,6 +43,7 @@ struct CgiRequestInfo {
   std::string user_agent;
   bool ssi_secure = true;
   std::string document_uri;  // only for a CGI program an include runs with "exec cgi"
+  std::string https;         // "on" for a request that came over TLS, else empty
   // The physical path of the program being run; the script file for
   // interpreters that look for it in the environment.
   std::string script_filename;

@@ -55,6 +55,7 @@ size_t BuildEnvironmentBlock(const CgiRequestInfo& info, const std::string& serv
       {"DOCUMENT_ROOT", &info.document_root}};
   for (const auto& [name, value] : vars) Append(block, &used, name, value ? *value : "CGI/1.1");
   if (!info.document_uri.empty()) Append(block, &used, "DOCUMENT_URI", info.document_uri);
+  if (!info.https.empty()) Append(block, &used, "HTTPS", info.https);
   // Interpreters that refuse to run unless a server started them (php-cgi
   // with its default cgi.force_redirect), and that find their script here
   // rather than on their command line.
