@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "platform/error.h"
 #include "platform/posix/errno_map.h"
@@ -113,24 +114,42 @@ namespace {
 // tzset rewrites the C library's zone state, which localtime_r reads: log
 // writers on many threads take their turn.
 std::mutex g_zone_mu;
+
+// The local time of one second, with its bias in minutes.
+struct ZoneReading {
+  time_t second = -1;
+  bool has_tz = false;  // the TZ it was read under (unset and "" differ)
+  std::string tz;
+  struct tm local {};
+};
+
+// Every access-log line asks for the local time; the zone is read again
+// (tzset looks at the zone file each time) once a second per thread at
+// most, or when TZ changed, not once per line under the shared lock.
+const ZoneReading& read_zone() {
+  thread_local ZoneReading reading;
+  const time_t now = time(nullptr);
+  const char* tz = getenv("TZ");
+  const bool same_tz = tz ? reading.has_tz && reading.tz == tz : !reading.has_tz;
+  if (now != reading.second || !same_tz) {
+    reading.has_tz = tz != nullptr;
+    reading.tz = tz ? tz : "";
+    std::lock_guard<std::mutex> lock(g_zone_mu);
+    // tzset first: localtime_r need not notice a changed TZ by itself.
+    tzset();
+    localtime_r(&now, &reading.local);
+    reading.second = now;
+  }
+  return reading;
+}
 }  // namespace
 
 int32_t time_zone_bias() {
-  std::lock_guard<std::mutex> lock(g_zone_mu);
-  // tzset first: localtime_r need not notice a changed TZ by itself.
-  tzset();
-  time_t now = time(nullptr);
-  struct tm local {};
-  localtime_r(&now, &local);
-  return static_cast<int32_t>(-local.tm_gmtoff / 60);  // tm_gmtoff counts daylight time in
+  return static_cast<int32_t>(-read_zone().local.tm_gmtoff / 60);  // tm_gmtoff counts daylight time in
 }
 
 LocalTime local_time_now() {
-  std::lock_guard<std::mutex> lock(g_zone_mu);
-  tzset();
-  time_t now = time(nullptr);
-  struct tm t {};
-  localtime_r(&now, &t);
+  const struct tm& t = read_zone().local;
   return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
