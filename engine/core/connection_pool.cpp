@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/core/engine.h"
+#include "engine/core/tls_sites.h"
 #include "platform/system.h"
 
 namespace brisvane {
@@ -21,8 +22,11 @@ bool Passed(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now -
 
 }  // namespace
 
-ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, int workers, Engine* engine)
-    : listener_(std::move(listener)), workers_(workers <= 0 ? 1 : workers), engine_(engine) {}
+ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, std::unique_ptr<Socket> secure_listener,
+                               int workers, Engine* engine)
+    : listener_(std::move(listener)),
+      secure_listener_(std::move(secure_listener)),
+      workers_(workers <= 0 ? 1 : workers), engine_(engine) {}
 
 ConnectionPool::~ConnectionPool() { Stop(); }
 
@@ -33,6 +37,8 @@ bool ConnectionPool::Start() {
   // The accept thread waits for readiness itself and must never block in
   // accept for a connection that went away meanwhile.
   if (!poller_.ok() || !listener_->SetBlocking(false)) return false;
+  if (secure_listener_ && (!secure_listener_->Listen(1024) || !secure_listener_->SetBlocking(false)))
+    return false;
   try {
     for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Worker(); });
   } catch (...) {
@@ -50,10 +56,15 @@ bool ConnectionPool::Start() {
 
 void ConnectionPool::AcceptLoop() {
   uint32_t swept = platform::tick_count();
+  platform::SocketHandle listening[2] = {listener_->handle()};
+  size_t listeners = 1;
+  if (secure_listener_) listening[listeners++] = secure_listener_->handle();
   while (!stopping_.load()) {
-    if (platform::socket_wait(listener_->handle(), false, kAcceptBeatMs) > 0) {
+    if (platform::socket_wait_readable(listening, listeners, kAcceptBeatMs) > 0) {
       // A burst is taken whole, up to a bound, before anything else.
-      for (int i = 0; i < kAcceptBurst && Accept(); ++i) {
+      for (int i = 0; i < kAcceptBurst && Accept(*listener_, false); ++i) {
+      }
+      for (int i = 0; secure_listener_ && i < kAcceptBurst && Accept(*secure_listener_, true); ++i) {
       }
     }
     const uint32_t now = platform::tick_count();
@@ -64,9 +75,9 @@ void ConnectionPool::AcceptLoop() {
   }
 }
 
-bool ConnectionPool::Accept() {
+bool ConnectionPool::Accept(Socket& listener, bool secure) {
   platform::SocketHandle h = platform::kInvalidSocket;
-  switch (platform::socket_accept_connection(listener_->handle(), &h)) {
+  switch (platform::socket_accept_connection(listener.handle(), &h)) {
     case platform::AcceptOutcome::kAccepted:
       starved_ = false;
       break;
@@ -91,6 +102,19 @@ bool ConnectionPool::Accept() {
   c->socket = std::make_unique<Socket>(h);
   if (!TakeConnection()) return true;  // closed with `c`
   auto snap = engine_->snapshot();
+  if (secure) {
+    // The certificates of this moment's configuration; a later Flush
+    // leaves this connection with them.
+    platform::SockAddrV4 local;
+    auto table = snap && c->socket->LocalAddress(&local)
+                     ? TlsTableFor(*snap, platform::format_ipv4(local.addr))
+                     : nullptr;
+    if (!c->socket->StartTls(std::move(table))) {
+      TraceTlsFailure(*c->socket);
+      open_.fetch_sub(1);
+      return true;  // closed with `c`
+    }
+  }
   const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
   // A client that connects and sends nothing has RecvTimeOut for its
   // head, counted from now.
@@ -148,6 +172,19 @@ ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
 void ConnectionPool::Serve(uintptr_t key, Connection& c) {
   Socket& socket = *c.socket;
   while (!stopping_.load() && !engine_->stop_flag()) {
+    if (socket.HandshakePending()) {
+      switch (socket.ContinueHandshake()) {
+        case Socket::Handshake::kDone:
+          continue;
+        case Socket::Handshake::kWantRead:
+          return Park(key, c);
+        case Socket::Handshake::kWantWrite:
+          return Park(key, c, platform::PollInterest::kWritable);
+        case Socket::Handshake::kFailed:
+          TraceTlsFailure(socket);
+          return Close(key);
+      }
+    }
     if (!socket.HeadBuffered()) {
       switch (socket.ReceiveAvailable()) {
         case Socket::Arrival::kData:
@@ -169,7 +206,7 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
       // The socket stays blocking for good: the layer's own reads never
       // wait, and a mode switch around every request costs system calls
       // on the fast path.
-      if (!socket.SetBlocking(true)) break;
+      if (!socket.secure() && !socket.SetBlocking(true)) break;
       c.served = true;
       socket.SetReceiveTimeout(snap->settings.recv_timeout);
       socket.SetSendTimeout(snap->settings.send_timeout);
@@ -195,7 +232,13 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
   Close(key);
 }
 
-void ConnectionPool::Park(uintptr_t key, Connection& c) {
+void ConnectionPool::TraceTlsFailure(Socket& socket) {
+  platform::SockAddrV4 peer;
+  const std::string client = socket.PeerAddress(&peer) ? platform::format_ipv4(peer.addr) : "unknown";
+  engine_->logs().Trace("TLS handshake with " + client + " failed - " + socket.TlsFailure(), nullptr);
+}
+
+void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest interest) {
   auto snap = engine_->snapshot();
   const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
   const uint32_t keep_alive = snap ? snap->settings.keep_alive : kDefaultTimeoutMs;
@@ -209,7 +252,7 @@ void ConnectionPool::Park(uintptr_t key, Connection& c) {
     c.deadline = now + keep_alive;
   }
   std::lock_guard<std::mutex> lock(table_mu_);
-  if (!stopping_.load() && poller_.arm(c.socket->handle(), key, platform::PollInterest::kReadable)) {
+  if (!stopping_.load() && poller_.arm(c.socket->handle(), key, interest)) {
     c.parked = true;
     return;
   }
@@ -279,6 +322,7 @@ void ConnectionPool::Stop() {
   }
   for (auto& [key, c] : left) Dispose(std::move(c));
   listener_->Close();
+  if (secure_listener_) secure_listener_->Close();
 }
 
 }  // namespace brisvane
