@@ -4,6 +4,7 @@
 
 #include "engine/core/engine.h"
 #include "engine/core/tls_sites.h"
+#include "platform/error.h"
 #include "platform/system.h"
 
 namespace brisvane {
@@ -110,7 +111,7 @@ bool ConnectionPool::Accept(Socket& listener, bool secure) {
                      ? TlsTableFor(*snap, platform::format_ipv4(local.addr))
                      : nullptr;
     if (!c->socket->StartTls(std::move(table))) {
-      TraceTlsFailure(*c->socket);
+      TraceTlsFailure(*c->socket, c->socket->TlsFailure());
       open_.fetch_sub(1);
       return true;  // closed with `c`
     }
@@ -181,7 +182,7 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
         case Socket::Handshake::kWantWrite:
           return Park(key, c, platform::PollInterest::kWritable);
         case Socket::Handshake::kFailed:
-          TraceTlsFailure(socket);
+          TraceTlsFailure(socket, socket.TlsFailure());
           return Close(key);
       }
     }
@@ -232,10 +233,10 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
   Close(key);
 }
 
-void ConnectionPool::TraceTlsFailure(Socket& socket) {
+void ConnectionPool::TraceTlsFailure(Socket& socket, const std::string& why) {
   platform::SockAddrV4 peer;
   const std::string client = socket.PeerAddress(&peer) ? platform::format_ipv4(peer.addr) : "unknown";
-  engine_->logs().Trace("TLS handshake with " + client + " failed - " + socket.TlsFailure(), nullptr);
+  engine_->logs().Trace("TLS handshake with " + client + " failed - " + why, nullptr);
 }
 
 void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest interest) {
@@ -297,7 +298,11 @@ void ConnectionPool::Sweep() {
       }
     }
   }
-  for (auto& c : expired) Dispose(std::move(c));
+  for (auto& c : expired) {
+    if (c->socket->HandshakePending())
+      TraceTlsFailure(*c->socket, platform::error_message(platform::err::kWsaTimedOut));
+    Dispose(std::move(c));
+  }
 }
 
 void ConnectionPool::Stop() {

@@ -43,6 +43,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -100,7 +101,7 @@ class ConnectionPool {
             platform::PollInterest interest = platform::PollInterest::kReadable);
   // Writes the trace line of a TLS connection that failed before its
   // first request (never an access line: there was no request).
-  void TraceTlsFailure(Socket& socket);
+  void TraceTlsFailure(Socket& socket, const std::string& why);
   void Close(uintptr_t key);
   void Dispose(std::unique_ptr<Connection> c);
   // Closes the parked connections whose deadline has passed.

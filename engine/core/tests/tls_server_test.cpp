@@ -10,9 +10,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/error.h"
 #include "platform/system.h"
 
 namespace brisvane::testing {
@@ -241,6 +244,7 @@ TEST_F(TlsServerTest, StalledHandshakesAreClosedAfterRecvTimeOutWithoutHoldingTh
   const uint32_t took = platform::tick_count() - start;
   EXPECT_GE(took, kRecvTimeoutMs - 100);
   EXPECT_LT(took, kRecvTimeoutMs + 3000);
+  EXPECT_TRUE(Logged("TLS handshake with 127.0.0.1 failed", platform::error_message(platform::err::kWsaTimedOut)));
 }
 
 }  // namespace
