@@ -204,9 +204,10 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
     auto snap = engine_->snapshot();
     if (!snap) break;
     if (!c.served) {
-      // The socket stays blocking for good: the layer's own reads never
-      // wait, and a mode switch around every request costs system calls
-      // on the fast path.
+      // A plain socket stays blocking for good: the layer's own reads
+      // never wait, and a mode switch around every request costs system
+      // calls on the fast path. An encrypted one stays non-blocking: its
+      // session does the waiting.
       if (!socket.secure() && !socket.SetBlocking(true)) break;
       c.served = true;
       socket.SetReceiveTimeout(snap->settings.recv_timeout);
