@@ -218,6 +218,15 @@ Socket::Arrival Socket::ReceiveAvailableTls() {
   // A record may hold more than one read takes: reading on until the
   // session wants the socket again means that nothing decrypted is left
   // behind when the connection is parked.
+  switch (ContinueHandshake()) {
+    case Handshake::kDone:
+      break;
+    case Handshake::kWantRead:
+    case Handshake::kWantWrite:
+      return Arrival::kNothing;
+    case Handshake::kFailed:
+      return Arrival::kFailed;
+  }
   Arrival arrival = Arrival::kNothing;
   while (in_end_ < kInputBufferSize) {
     size_t got = 0;

@@ -57,7 +57,9 @@ class Socket {
   enum class Arrival { kData, kNothing, kClosed, kFailed };
   // Moves what has arrived into the input buffer without waiting, in
   // either mode. kNothing: nothing came yet (or the buffer
-  // is full, which HeadBuffered then reports).
+  // is full, which HeadBuffered then reports). On an encrypted socket it
+  // advances a handshake still going first (kNothing while it waits; the
+  // layer asks ContinueHandshake itself to learn which readiness).
   Arrival ReceiveAvailable();
   // True when the input buffer holds a whole request head, so that the
   // reader can parse it without waiting: up to the empty line, or a
