@@ -149,6 +149,17 @@ TEST_F(TlsServerTest, ServesDocumentsOverHttpsAndPlainHttpStillAnswers) {
   EXPECT_TRUE(Logged("TLS handshake with 127.0.0.1 failed"));
 }
 
+TEST_F(TlsServerTest, TakenTlsPortIsReportedAndPlainHttpStillServes) {
+  WriteFile("index.html", "page");
+  Socket taken;
+  ASSERT_TRUE(taken.CreateAndBind(true, ssl_port_, 0));
+  ASSERT_TRUE(taken.Listen(1));
+  StartServer();
+  EXPECT_EQ(engine().bound_ssl_port(), 0);
+  EXPECT_TRUE(Logged("Unable to listen for HTTPS on port " + std::to_string(ssl_port_)));
+  EXPECT_EQ(Get("GET /index.html HTTP/1.0\r\n\r\n").code, 200);
+}
+
 TEST_F(TlsServerTest, ClientsNameChoosesCertificateAndOtherServersHostIsMisdirected) {
   fs::create_directories(root() / "BETA");
   std::ofstream(root() / "BETA" / "index.html") << "beta's page";
