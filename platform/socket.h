@@ -87,6 +87,11 @@ bool socket_shutdown(SocketHandle s, int how);
 // 1 when the socket became readable (writable) within `ms`, 0 on time-out,
 // -1 on error. 0 ms only polls.
 int socket_wait(SocketHandle s, bool writable, uint32_t ms);
+// The same for reading on several sockets at once (a few listeners): the
+// number that became readable within `ms`, 0 on time-out, -1 on error.
+// At most kMaxWaitSockets.
+inline constexpr size_t kMaxWaitSockets = 8;
+int socket_wait_readable(const SocketHandle* sockets, size_t count, uint32_t ms);
 bool socket_local_address(SocketHandle s, SockAddrV4* addr);
 bool socket_peer_address(SocketHandle s, SockAddrV4* addr);
 

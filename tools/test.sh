@@ -79,12 +79,12 @@ else
 fi
 
 echo "== native engine under ThreadSanitizer"
-tsan_targets="engine_server_tests engine_pages_server_tests engine_auth_tests engine_isapi_server_tests host_log_ring_tests"
+tsan_targets="engine_server_tests engine_tls_server_tests engine_pages_server_tests engine_auth_tests engine_isapi_server_tests host_log_ring_tests"
 if cmake -S "$root" -B build/test-tsan -G Ninja -DBRISVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DBRISVANE_TSAN=ON \
      >build/test-tsan.log 2>&1 && cmake --build build/test-tsan -j "$jobs" --target $tsan_targets >>build/test-tsan.log 2>&1; then
   run_tests build/test-tsan build/test-tsan-ctest.log env TSAN_OPTIONS=halt_on_error=1 \
     ctest -j "$jobs" --timeout 600 --output-on-failure \
-    -R '^(engine_server_tests|engine_pages_server_tests|engine_auth_tests|engine_isapi_server_tests|host_log_ring_tests)\.'
+    -R '^(engine_server_tests|engine_tls_server_tests|engine_pages_server_tests|engine_auth_tests|engine_isapi_server_tests|host_log_ring_tests)\.'
 else
   build_failed build/test-tsan.log
 fi

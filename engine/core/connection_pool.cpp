@@ -3,6 +3,8 @@
 #include <string>
 
 #include "engine/core/engine.h"
+#include "engine/core/tls_sites.h"
+#include "platform/error.h"
 #include "platform/system.h"
 
 namespace brisvane {
@@ -21,8 +23,11 @@ bool Passed(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now -
 
 }  // namespace
 
-ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, int workers, Engine* engine)
-    : listener_(std::move(listener)), workers_(workers <= 0 ? 1 : workers), engine_(engine) {}
+ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, std::unique_ptr<Socket> secure_listener,
+                               int workers, Engine* engine)
+    : listener_(std::move(listener)),
+      secure_listener_(std::move(secure_listener)),
+      workers_(workers <= 0 ? 1 : workers), engine_(engine) {}
 
 ConnectionPool::~ConnectionPool() { Stop(); }
 
@@ -33,6 +38,8 @@ bool ConnectionPool::Start() {
   // The accept thread waits for readiness itself and must never block in
   // accept for a connection that went away meanwhile.
   if (!poller_.ok() || !listener_->SetBlocking(false)) return false;
+  if (secure_listener_ && (!secure_listener_->Listen(1024) || !secure_listener_->SetBlocking(false)))
+    return false;
   try {
     for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Worker(); });
   } catch (...) {
@@ -50,10 +57,15 @@ bool ConnectionPool::Start() {
 
 void ConnectionPool::AcceptLoop() {
   uint32_t swept = platform::tick_count();
+  platform::SocketHandle listening[2] = {listener_->handle()};
+  size_t listeners = 1;
+  if (secure_listener_) listening[listeners++] = secure_listener_->handle();
   while (!stopping_.load()) {
-    if (platform::socket_wait(listener_->handle(), false, kAcceptBeatMs) > 0) {
+    if (platform::socket_wait_readable(listening, listeners, kAcceptBeatMs) > 0) {
       // A burst is taken whole, up to a bound, before anything else.
-      for (int i = 0; i < kAcceptBurst && Accept(); ++i) {
+      for (int i = 0; i < kAcceptBurst && Accept(*listener_, false); ++i) {
+      }
+      for (int i = 0; secure_listener_ && i < kAcceptBurst && Accept(*secure_listener_, true); ++i) {
       }
     }
     const uint32_t now = platform::tick_count();
@@ -64,9 +76,9 @@ void ConnectionPool::AcceptLoop() {
   }
 }
 
-bool ConnectionPool::Accept() {
+bool ConnectionPool::Accept(Socket& listener, bool secure) {
   platform::SocketHandle h = platform::kInvalidSocket;
-  switch (platform::socket_accept_connection(listener_->handle(), &h)) {
+  switch (platform::socket_accept_connection(listener.handle(), &h)) {
     case platform::AcceptOutcome::kAccepted:
       starved_ = false;
       break;
@@ -91,6 +103,19 @@ bool ConnectionPool::Accept() {
   c->socket = std::make_unique<Socket>(h);
   if (!TakeConnection()) return true;  // closed with `c`
   auto snap = engine_->snapshot();
+  if (secure) {
+    // The certificates of this moment's configuration; a later Flush
+    // leaves this connection with them.
+    platform::SockAddrV4 local;
+    auto table = snap && c->socket->LocalAddress(&local)
+                     ? TlsTableFor(*snap, platform::format_ipv4(local.addr))
+                     : nullptr;
+    if (!c->socket->StartTls(std::move(table))) {
+      TraceTlsFailure(*c->socket, c->socket->TlsFailure());
+      open_.fetch_sub(1);
+      return true;  // closed with `c`
+    }
+  }
   const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
   // A client that connects and sends nothing has RecvTimeOut for its
   // head, counted from now.
@@ -153,9 +178,22 @@ ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
 }
 
 void ConnectionPool::Serve(uintptr_t key, Connection& c) {
-  if (c.expired) return Close(key);
+  if (c.expired) return Expire(key, c);
   Socket& socket = *c.socket;
   while (!stopping_.load() && !engine_->stop_flag()) {
+    if (socket.HandshakePending()) {
+      switch (socket.ContinueHandshake()) {
+        case Socket::Handshake::kDone:
+          continue;
+        case Socket::Handshake::kWantRead:
+          return Park(key, c);
+        case Socket::Handshake::kWantWrite:
+          return Park(key, c, platform::PollInterest::kWritable);
+        case Socket::Handshake::kFailed:
+          TraceTlsFailure(socket, socket.TlsFailure());
+          return Close(key);
+      }
+    }
     if (!socket.HeadBuffered()) {
       switch (socket.ReceiveAvailable()) {
         case Socket::Arrival::kData:
@@ -174,10 +212,11 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
     auto snap = engine_->snapshot();
     if (!snap) break;
     if (!c.served) {
-      // The socket stays blocking for good: the layer's own reads never
-      // wait, and a mode switch around every request costs system calls
-      // on the fast path.
-      if (!socket.SetBlocking(true)) break;
+      // A plain socket stays blocking for good: the layer's own reads
+      // never wait, and a mode switch around every request costs system
+      // calls on the fast path. An encrypted one stays non-blocking: its
+      // session does the waiting.
+      if (!socket.secure() && !socket.SetBlocking(true)) break;
       c.served = true;
       socket.SetReceiveTimeout(snap->settings.recv_timeout);
       socket.SetSendTimeout(snap->settings.send_timeout);
@@ -203,7 +242,13 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
   Close(key);
 }
 
-void ConnectionPool::Park(uintptr_t key, Connection& c) {
+void ConnectionPool::TraceTlsFailure(Socket& socket, const std::string& why) {
+  platform::SockAddrV4 peer;
+  const std::string client = socket.PeerAddress(&peer) ? platform::format_ipv4(peer.addr) : "unknown";
+  engine_->logs().Trace("TLS handshake with " + client + " failed - " + why, nullptr);
+}
+
+void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest interest) {
   auto snap = engine_->snapshot();
   const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
   const uint32_t keep_alive = snap ? snap->settings.keep_alive : kDefaultTimeoutMs;
@@ -217,11 +262,17 @@ void ConnectionPool::Park(uintptr_t key, Connection& c) {
     c.deadline = now + keep_alive;
   }
   // A deadline already passed is not handed to the sweep.
-  if (stopping_.load() || (c.has_deadline && Passed(now, c.deadline))) return Close(key);
+  if (stopping_.load() || (c.has_deadline && Passed(now, c.deadline))) return Expire(key, c);
   // Parked before it is armed, so that the worker the arming wakes may
   // take it; from here on it is no longer ours.
   c.parked.store(true);
-  if (!poller_.arm(c.socket->handle(), key, platform::PollInterest::kReadable)) Withdraw(key, c);
+  if (!poller_.arm(c.socket->handle(), key, interest)) Withdraw(key, c);
+}
+
+void ConnectionPool::Expire(uintptr_t key, Connection& c) {
+  if (!stopping_.load() && c.socket->HandshakePending())
+    TraceTlsFailure(*c.socket, platform::error_message(platform::err::kWsaTimedOut));
+  Close(key);
 }
 
 void ConnectionPool::Close(uintptr_t key) {
@@ -278,6 +329,7 @@ void ConnectionPool::Stop() {
   }
   for (auto& [key, c] : left) Dispose(std::move(c));
   listener_->Close();
+  if (secure_listener_) secure_listener_->Close();
 }
 
 }  // namespace brisvane

@@ -9,9 +9,10 @@
 // head bytes are read without blocking into its own buffer.
 //
 // Which thread does what:
-// - One accept thread takes new connections (non-blocking, woken every
-//   100 ms so that it notices Stop), refuses those past MaxConnections,
-//   and parks the rest. When the process is out of descriptors it logs
+// - One accept thread takes new connections from both listeners, plain
+//   and TLS (non-blocking, woken every 100 ms so that it notices Stop),
+//   refuses those past MaxConnections (both counted together), and parks
+//   the rest; a TLS connection gets its session first. When the process is out of descriptors it logs
 //   that once and backs off instead of spinning. On the same beat it
 //   closes parked connections whose deadline has passed: a kept
 //   connection after KeepAlive with nothing sent, a head still arriving
@@ -19,10 +20,14 @@
 // - NumThreads workers wait in the set together (leader/followers: the
 //   kernel hands each ready connection to exactly one waiting thread).
 //   The worker that takes a connection serves it itself, with no hand-off:
+//   a TLS handshake still going is advanced without waiting and parked
+//   again for the readiness it asks for (RecvTimeOut from accept bounds
+//   it like a head);
 //   it reads what arrived; with the head incomplete it parks it again,
 //   otherwise it runs the request (body receives, handler, response) on
-//   its own thread; the socket is blocking from its first request on, the
-//   layer's own reads never wait whatever the mode. If the next request
+//   its own thread; a plain socket is blocking from its first request on
+//   (an encrypted one stays non-blocking, its session waits), the layer's
+//   own reads never wait whatever the mode. If the next request
 //   is already buffered it goes on at once; if not, it parks the
 //   connection (KeepAlive 0: closes it).
 // - Stop shuts down every served connection (its blocked call returns),
@@ -42,6 +47,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -54,15 +60,17 @@ class Engine;
 
 class ConnectionPool {
  public:
-  // Takes the listener; `workers` threads serve requests.
-  ConnectionPool(std::unique_ptr<Socket> listener, int workers, Engine* engine);
+  // Takes the listeners (`secure_listener` null when nothing is served
+  // over TLS); `workers` threads serve requests.
+  ConnectionPool(std::unique_ptr<Socket> listener, std::unique_ptr<Socket> secure_listener, int workers,
+                 Engine* engine);
   ~ConnectionPool();
 
-  // Listens and starts the threads. False when the listener cannot listen
+  // Listens and starts the threads. False when a listener cannot listen
   // (the socket layer has told the user), the readiness set cannot be
   // made, or no thread could be started.
   bool Start();
-  // Closes the listener, shuts down every open connection and returns when
+  // Closes the listeners, shuts down every open connection and returns when
   // every thread has ended.
   void Stop();
 
@@ -84,7 +92,7 @@ class ConnectionPool {
   void AcceptLoop();
   // Takes one waiting connection; false when none was waiting (or the
   // process is out of descriptors, after a rest).
-  bool Accept();
+  bool Accept(Socket& listener, bool secure);
   // Counts a new connection in, or false when MaxConnections are already
   // open: the caller closes it at once.
   bool TakeConnection();
@@ -95,8 +103,15 @@ class ConnectionPool {
   void Serve(uintptr_t key, Connection& c);
   // Arms the connection again with its deadline; closes it on failure or
   // when its deadline has passed already.
-  void Park(uintptr_t key, Connection& c);
+  void Park(uintptr_t key, Connection& c,
+            platform::PollInterest interest = platform::PollInterest::kReadable);
+  // Writes the trace line of a TLS connection that failed before its
+  // first request (never an access line: there was no request).
+  void TraceTlsFailure(Socket& socket, const std::string& why);
   void Close(uintptr_t key);
+  // Closes a connection whose deadline passed (a stalled handshake is
+  // traced).
+  void Expire(uintptr_t key, Connection& c);
   // Takes back a connection whose arming failed, and closes it.
   void Withdraw(uintptr_t key, Connection& c);
   void Dispose(std::unique_ptr<Connection> c);
@@ -104,6 +119,7 @@ class ConnectionPool {
   void Sweep();
 
   std::unique_ptr<Socket> listener_;
+  std::unique_ptr<Socket> secure_listener_;
   int workers_;
   Engine* engine_;
   platform::Poller poller_;

@@ -9,6 +9,7 @@
 #include "config/server_settings.h"
 #include "engine/core/connection_pool.h"
 #include "engine/core/socket.h"
+#include "engine/core/tls_sites.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
 
@@ -96,8 +97,7 @@ bool Engine::Start() {
 
   if (s.virtual_servers.empty())
     logs_.Error("No Virtual Servers Configured! Possible registry corruption.", nullptr);
-  for (const VirtualServerConfig& vs : next->settings.virtual_servers)
-    next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
+  BuildVirtualServers(next.get(), &logs_);
   PublishSnapshot(next);
   if (s.dynamic_ip) {
     std::lock_guard<std::mutex> lock(control_mu_);
@@ -112,7 +112,8 @@ bool Engine::Start() {
   if (!listener->CreateAndBind(true, static_cast<uint16_t>(s.port), 0)) return FailStart();
   platform::SockAddrV4 bound;
   bound_port_ = listener->LocalAddress(&bound) ? platform::host_to_net16(bound.port) : 0;
-  pool_ = std::make_unique<ConnectionPool>(std::move(listener), static_cast<int>(s.num_threads), this);
+  pool_ = std::make_unique<ConnectionPool>(std::move(listener), OpenTlsListener(s),
+                                           static_cast<int>(s.num_threads), this);
   if (!pool_->Start()) {
     pool_.reset();
     return FailStart();
@@ -122,6 +123,26 @@ bool Engine::Start() {
   state_ = kStateRunning;
   StartHousekeeping();
   return true;
+}
+
+std::unique_ptr<Socket> Engine::OpenTlsListener(const ServerSettings& s) {
+  bound_ssl_port_ = 0;
+  if (!AnyServerUsesTls(s)) return nullptr;
+  auto listener = std::make_unique<Socket>();
+  platform::SockAddrV4 any;
+  any.port = platform::host_to_net16(static_cast<uint16_t>(s.ssl_port));
+  if (listener->CreateStream() && listener->SetReuseAddress(true) &&
+      platform::socket_bind(listener->handle(), any)) {
+    platform::SockAddrV4 bound;
+    bound_ssl_port_ = listener->LocalAddress(&bound) ? platform::host_to_net16(bound.port) : 0;
+    return listener;
+  }
+  // Plain HTTP goes on without it.
+  const platform::os_error code = platform::socket_last_error();
+  logs_.Error("Unable to listen for HTTPS on port " + std::to_string(s.ssl_port) + " - " +
+                  platform::error_message(code),
+              nullptr);
+  return nullptr;
 }
 
 bool Engine::Stop() {
@@ -211,8 +232,7 @@ void Engine::FlushLocked() {
     // Keep serving with what we have; a request never sees a missing list.
     if (auto current = snapshot()) next->settings = current->settings;
   }
-  for (const VirtualServerConfig& vs : next->settings.virtual_servers)
-    next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
+  BuildVirtualServers(next.get(), &logs_);
   PublishSnapshot(next);
   documents_.Clear();
   logs_.Open(next->settings);
@@ -271,8 +291,7 @@ bool Engine::ResolveDynamicIp() {
   bool found = parts_.resolve_dynamic_address(&next->settings, profile_, logs_, &changed);
   if (!changed || !current) return found;
   // Requests that select by SiteIP see the new address from now on.
-  for (const VirtualServerConfig& vs : next->settings.virtual_servers)
-    next->servers.push_back(std::make_unique<VirtualServerRuntime>(vs, &logs_));
+  BuildVirtualServers(next.get(), &logs_);
   PublishSnapshot(next);
   return found;
 }

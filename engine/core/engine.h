@@ -21,6 +21,7 @@
 namespace brisvane {
 
 class ConnectionPool;
+class Socket;
 
 class Engine final : public ServerInstance {
  public:
@@ -51,6 +52,8 @@ class Engine final : public ServerInstance {
   std::atomic<uint32_t>& current_clients() { return current_clients_; }
   // The port the listener really bound (differs from the setting for 0).
   uint16_t bound_port() const { return bound_port_; }
+  // The same for the TLS listener; 0 when there is none.
+  uint16_t bound_ssl_port() const { return bound_ssl_port_; }
 
   // How often the engine runs its housekeeping on its own while started
   // (default kHousekeepingIntervalMs); 0 leaves it to "IDLE" alone (tests
@@ -72,6 +75,9 @@ class Engine final : public ServerInstance {
   void StopHousekeeping();
   // Start's way out when the server cannot run: the logs keep the reason.
   bool FailStart();
+  // The listener on SSLPort when some virtual server uses TLS; null (with
+  // an error line when it cannot bind) otherwise.
+  std::unique_ptr<Socket> OpenTlsListener(const ServerSettings& s);
 
   const EngineParts& parts_;
   const HandlerTable& handlers_;
@@ -89,6 +95,7 @@ class Engine final : public ServerInstance {
   uint32_t last_log_flush_ = 0;
   uint32_t last_resolve_ = 0;
   uint16_t bound_port_ = 0;
+  uint16_t bound_ssl_port_ = 0;
   bool sockets_started_ = false;
 
   // Flush, the housekeeping and the dynamic-address refresh reload the

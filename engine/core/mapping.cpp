@@ -141,8 +141,7 @@ bool MapUrlToPhysicalPath(const RequestContext& ctx, const std::string& url, std
   return true;
 }
 
-const VirtualServerRuntime* SelectVirtualServer(const EngineSnapshot& snap, const HttpMessage& req) {
-  if (snap.servers.empty()) return nullptr;
+std::string RequestHostName(const HttpMessage& req) {
   std::string host;
   if (!req.host.empty())
     host = req.host;
@@ -150,6 +149,12 @@ const VirtualServerRuntime* SelectVirtualServer(const EngineSnapshot& snap, cons
     host = *h;
   host = host.substr(0, host.find(':'));
   if (IsDottedAddress(host)) host.clear();
+  return host;
+}
+
+const VirtualServerRuntime* SelectVirtualServer(const EngineSnapshot& snap, const HttpMessage& req) {
+  if (snap.servers.empty()) return nullptr;
+  const std::string host = RequestHostName(req);
   for (const auto& vs : snap.servers) {
     const VirtualServerConfig& c = vs->config();
     if (c.site_ip != req.local_address) continue;

@@ -15,6 +15,9 @@ namespace brisvane {
 struct NamePair;
 struct VirtualServerConfig;
 
+// The host name a request asks for, from its absolute URL or Host header,
+// without the port; "" when it has none or gives a dotted address.
+std::string RequestHostName(const HttpMessage& req);
 // The virtual server for a request, or nullptr when none is configured.
 const VirtualServerRuntime* SelectVirtualServer(const EngineSnapshot& snapshot,
                                                 const HttpMessage& request);

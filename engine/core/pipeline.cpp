@@ -9,6 +9,9 @@
 #include "engine/core/redirection.h"
 #include "engine/core/request_reader.h"
 #include "engine/core/response_writer.h"
+#include "engine/core/socket.h"
+#include "engine/core/text_util.h"
+#include "engine/core/tls_sites.h"
 #include "engine/core/virtual_server.h"
 #include "platform/file.h"
 
@@ -18,6 +21,7 @@ namespace {
 // Requests made on behalf of requests made on behalf of ... stop here, so
 // a document that includes itself cannot recurse without end.
 constexpr int kMaxDepth = 8;
+constexpr int kStatusMisdirected = 421;
 
 // The three script handlers never run a directory, and their responses
 // end the connection.
@@ -58,10 +62,27 @@ void Dispatch(RequestServices& services, RequestContext& ctx) {
   FinishResponse(services, ctx);
 }
 
-bool ChooseVirtualServer(RequestContext& ctx) {
+// Over TLS, a request that names another HTTPS server than the one whose
+// certificate the client accepted: the client reused a connection it made
+// for one name for another, and must connect anew.
+bool Misdirected(const RequestServices& services, const RequestContext& ctx, const VirtualServerRuntime& vs) {
+  if (!ctx.secure || !services.connection || !vs.config().use_ssl) return false;
+  const std::string host = RequestHostName(ctx.request);
+  if (host.empty() || !EqualsIgnoreCase(vs.config().site_address, host)) return false;
+  const VirtualServerRuntime* presented =
+      PresentedServer(*ctx.snapshot, ctx.request.local_address, services.connection->TlsServerName());
+  return presented && presented != &vs &&
+         !EqualsIgnoreCase(presented->config().site_address, vs.config().site_address);
+}
+
+bool ChooseVirtualServer(const RequestServices& services, RequestContext& ctx) {
   const VirtualServerRuntime* vs = SelectVirtualServer(*ctx.snapshot, ctx.request);
   if (!vs) {
     RespondError(ctx, 503, "No virtual server configured");
+    return false;
+  }
+  if (Misdirected(services, ctx, *vs)) {
+    RespondError(ctx, kStatusMisdirected);
     return false;
   }
   ctx.virtual_server = vs;
@@ -77,7 +98,7 @@ StageResult RefuseProxy(RequestServices&, RequestContext& ctx) {
 
 bool ProcessRequest(RequestServices& services, RequestContext& ctx) {
   if (!ctx.request.parsed) return false;
-  if (Admit(services, ctx) && CheckUrlAndHost(services, ctx) && ChooseVirtualServer(ctx)) {
+  if (Admit(services, ctx) && CheckUrlAndHost(services, ctx) && ChooseVirtualServer(services, ctx)) {
     // Sent to the TLS listener before anything of the site is looked at:
     // no map, no password check, no document.
     if (RedirectToSecureListener(ctx))

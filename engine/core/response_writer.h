@@ -22,7 +22,8 @@ class SocketSink final : public BodySink {
   explicit SocketSink(Socket& socket) : socket_(socket) {}
   bool Write(const void* data, size_t length) override { return socket_.Send(data, length) >= 0; }
   bool WriteFile(platform::FileHandle file, uint64_t offset, uint64_t length) override {
-    return socket_.SendFile(file, offset, length);
+    // An encrypted connection takes the bytes through its session.
+    return socket_.secure() ? BodySink::WriteFile(file, offset, length) : socket_.SendFile(file, offset, length);
   }
 
  private:

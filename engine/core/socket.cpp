@@ -6,12 +6,19 @@
 
 #include "platform/error.h"
 #include "platform/message_box.h"
+#include "platform/pipe.h"  // kWaitInfinite
 #include "platform/system.h"
 
 namespace brisvane {
 namespace {
 
 constexpr size_t kInputBufferSize = 16384;
+// How long a close waits for room to send close_notify: the client may
+// have stopped reading, and the close must not wait on it.
+constexpr uint32_t kCloseNotifyWaitMs = 100;
+
+// A time-out of 0 means none.
+uint32_t WaitLimit(uint32_t timeout_ms) { return timeout_ms == 0 ? platform::kWaitInfinite : timeout_ms; }
 
 // Built on first use: the sockets library may be started from another
 // file's static initialisation.
@@ -23,6 +30,7 @@ platform::SocketsInfo& SocketsInfoStore() {
 }  // namespace
 
 Socket::~Socket() {
+  tls_.reset();  // the session borrows the handle
   if (IsValid()) platform::socket_close(handle_);
 }
 
@@ -48,6 +56,7 @@ Socket* Socket::Accept() {
 
 bool Socket::Close() {
   if (!IsValid()) return false;
+  EndTls();
   bool ok = platform::socket_close(handle_);
   handle_ = platform::kInvalidSocket;
   have_local_ = have_peer_ = false;
@@ -63,14 +72,38 @@ int64_t Socket::Receive(void* buf, size_t len) {
     in_begin_ += n;
     return static_cast<int64_t>(n);
   }
-  if (!PrepareReceive()) return -1;
-  int64_t n = platform::socket_recv(handle_, buf, len);
-  if (n < 0) Fail();
-  return n;
+  return ReceiveSome(buf, len);
+}
+
+int64_t Socket::ReceiveSome(void* buf, size_t len) {
+  if (!tls_) {
+    if (!PrepareReceive()) return -1;
+    int64_t n = platform::socket_recv(handle_, buf, len);
+    if (n < 0) Fail();
+    return n;
+  }
+  uint32_t wait = base_timeout_;
+  if (clock_on_ && !ClockWait(&wait)) return -1;
+  size_t got = 0;
+  switch (tls_->read_within(buf, len, &got, WaitLimit(wait))) {
+    case platform::TlsOutcome::kDone:
+      return static_cast<int64_t>(got);
+    case platform::TlsOutcome::kClosed:
+      return 0;
+    default:
+      last_error_ = tls_->last_error();
+      return -1;
+  }
 }
 
 int64_t Socket::Send(const void* data, size_t len) {
   if (!IsValid()) return -1;
+  if (tls_) {
+    if (tls_->write_all_within(data, len, WaitLimit(send_timeout_)) == platform::TlsOutcome::kDone)
+      return static_cast<int64_t>(len);
+    last_error_ = tls_->last_error();
+    return -1;
+  }
   const char* p = static_cast<const char*>(data);
   size_t done = 0;
   while (done < len) {
@@ -170,6 +203,7 @@ Socket::Arrival Socket::ReceiveAvailable() {
     in_begin_ = 0;
   }
   if (in_end_ == kInputBufferSize) return Arrival::kNothing;
+  if (tls_) return ReceiveAvailableTls();
   int64_t n = platform::socket_recv_nowait(handle_, in_.get() + in_end_, kInputBufferSize - in_end_);
   if (n > 0) {
     in_end_ += static_cast<size_t>(n);
@@ -178,6 +212,82 @@ Socket::Arrival Socket::ReceiveAvailable() {
   if (n == 0) return Arrival::kClosed;
   Fail();
   return last_error_ == platform::err::kWsaWouldBlock ? Arrival::kNothing : Arrival::kFailed;
+}
+
+Socket::Arrival Socket::ReceiveAvailableTls() {
+  // A record may hold more than one read takes: reading on until the
+  // session wants the socket again means that nothing decrypted is left
+  // behind when the connection is parked.
+  switch (ContinueHandshake()) {
+    case Handshake::kDone:
+      break;
+    case Handshake::kWantRead:
+    case Handshake::kWantWrite:
+      return Arrival::kNothing;
+    case Handshake::kFailed:
+      return Arrival::kFailed;
+  }
+  Arrival arrival = Arrival::kNothing;
+  while (in_end_ < kInputBufferSize) {
+    size_t got = 0;
+    switch (tls_->read(in_.get() + in_end_, kInputBufferSize - in_end_, &got)) {
+      case platform::TlsOutcome::kDone:
+        in_end_ += got;
+        arrival = Arrival::kData;
+        continue;
+      case platform::TlsOutcome::kWantRead:
+      case platform::TlsOutcome::kWantWrite:
+        return arrival;
+      case platform::TlsOutcome::kClosed:
+        return arrival == Arrival::kData ? arrival : Arrival::kClosed;
+      case platform::TlsOutcome::kFailed:
+        last_error_ = tls_->last_error();
+        return arrival == Arrival::kData ? arrival : Arrival::kFailed;
+    }
+  }
+  return arrival;
+}
+
+bool Socket::StartTls(std::shared_ptr<const platform::TlsServerTable> table) {
+  if (!IsValid()) return false;
+  secure_ = true;
+  tls_ = std::make_unique<platform::TlsSession>(std::move(table), handle_);
+  if (tls_->ok()) return true;
+  last_error_ = tls_->last_error();
+  tls_.reset();
+  return false;
+}
+
+Socket::Handshake Socket::ContinueHandshake() {
+  if (!tls_) return secure_ ? Handshake::kFailed : Handshake::kDone;  // a session that failed or ended
+  if (handshake_done_) return Handshake::kDone;
+  switch (tls_->handshake()) {
+    case platform::TlsOutcome::kDone:
+      handshake_done_ = true;
+      return Handshake::kDone;
+    case platform::TlsOutcome::kWantRead:
+      return Handshake::kWantRead;
+    case platform::TlsOutcome::kWantWrite:
+      return Handshake::kWantWrite;
+    case platform::TlsOutcome::kClosed:
+    case platform::TlsOutcome::kFailed:
+      break;
+  }
+  last_error_ = tls_->last_error();
+  return Handshake::kFailed;
+}
+
+std::string Socket::TlsServerName() const { return tls_ && handshake_done_ ? tls_->server_name() : ""; }
+
+std::string Socket::TlsFailure() const {
+  return tls_ ? tls_->error_text() : platform::error_message(last_error_);
+}
+
+void Socket::EndTls() {
+  if (!tls_) return;
+  if (handshake_done_) tls_->close_within(kCloseNotifyWaitMs);
+  tls_.reset();
+  platform::socket_set_blocking(handle_, true);
 }
 
 bool Socket::HeadBuffered() const {
@@ -230,17 +340,20 @@ bool Socket::ClockWait(uint32_t* wait) {
 
 bool Socket::SetSendTimeout(uint32_t ms) {
   if (!IsValid()) return false;
+  send_timeout_ = ms;
   return platform::socket_set_option(handle_, platform::SocketOption::kSendTimeout, ms) || Fail();
 }
 
 bool Socket::Shutdown(int how) {
   if (!IsValid()) return false;
+  constexpr int kShutdownReceive = 0;
+  if (how != kShutdownReceive) EndTls();  // close_notify goes before the end of the stream
   return platform::socket_shutdown(handle_, how) || Fail();
 }
 
 bool Socket::WaitReadable(uint32_t ms) {
   if (!IsValid()) return false;
-  if (in_begin_ < in_end_) return true;  // a pipelined request is waiting
+  if (HasBuffered()) return true;  // a pipelined request is waiting
   int r = platform::socket_wait(handle_, false, ms);
   if (r < 0) Fail();
   return r > 0;
@@ -269,13 +382,9 @@ bool Socket::PeerAddress(platform::SockAddrV4* addr) {
 
 bool Socket::Fill() {
   if (!in_) in_.reset(new char[kInputBufferSize]);
-  if (!PrepareReceive()) return false;
   if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
-  int64_t n = platform::socket_recv(handle_, in_.get() + in_end_, kInputBufferSize - in_end_);
-  if (n <= 0) {
-    if (n < 0) Fail();
-    return false;
-  }
+  int64_t n = ReceiveSome(in_.get() + in_end_, kInputBufferSize - in_end_);
+  if (n <= 0) return false;
   in_end_ += static_cast<size_t>(n);
   return true;
 }
@@ -312,6 +421,10 @@ bool Socket::ReadLine(std::string* line, size_t capacity) {
 
 bool Socket::SendFile(platform::FileHandle file, uint64_t offset, uint64_t length) {
   if (!IsValid()) return false;
+  if (tls_) {
+    last_error_ = platform::err::kWsaInvalid;
+    return false;
+  }
   uint64_t sent = platform::socket_send_file(handle_, file, offset, length);
   if (sent == length) return true;
   last_error_ = platform::socket_last_error();

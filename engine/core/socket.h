@@ -2,6 +2,11 @@
 // failed call. It never throws; every operation reports failure by its
 // result. Received bytes pass through a per-socket buffer so that reading
 // request lines costs one system call per buffer, not per byte.
+//
+// An encrypted socket carries a TLS session, and every read and write goes
+// through it. The session keeps the handle non-blocking; the blocking
+// calls (Receive, ReadLine, Send) wait on the socket themselves, bounded
+// by the same time-outs and read clock as a plain socket's.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +15,7 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 namespace brisvane {
 
@@ -51,7 +57,9 @@ class Socket {
   enum class Arrival { kData, kNothing, kClosed, kFailed };
   // Moves what has arrived into the input buffer without waiting, in
   // either mode. kNothing: nothing came yet (or the buffer
-  // is full, which HeadBuffered then reports).
+  // is full, which HeadBuffered then reports). On an encrypted socket it
+  // advances a handshake still going first (kNothing while it waits; the
+  // layer asks ContinueHandshake itself to learn which readiness).
   Arrival ReceiveAvailable();
   // True when the input buffer holds a whole request head, so that the
   // reader can parse it without waiting: up to the empty line, or a
@@ -59,8 +67,9 @@ class Socket {
   // closes on). A full buffer counts too: the reader takes the rest of a
   // head that large itself, bounded by its read clock.
   bool HeadBuffered() const;
-  // Bytes of a next request are already here.
-  bool HasBuffered() const { return in_begin_ < in_end_; }
+  // Bytes of a next request are already here (or decrypted and waiting in
+  // the session, where the socket no longer shows them as readable).
+  bool HasBuffered() const { return in_begin_ < in_end_ || (tls_ && tls_->has_buffered()); }
 
   // Between these two, the receives together may take no longer than the
   // receive time-out set last; a pending keep-alive wait is not counted.
@@ -78,11 +87,30 @@ class Socket {
   bool ReadLine(std::string* line, size_t capacity);
 
   // Sends `length` bytes of an open file from `offset`; true when all went.
+  // A plain socket only: an encrypted one's bytes must pass through the
+  // session, so it refuses (the caller copies through Send instead).
   bool SendFile(platform::FileHandle file, uint64_t offset, uint64_t length);
 
   // Fills `addr` from a dotted address or, when allowed, a host name.
   static bool Resolve(const std::string& host, uint16_t port, bool names_allowed,
                       platform::SockAddrV4* addr);
+
+  // Makes this an encrypted connection, served with a certificate from
+  // `table`; the handshake then runs through ContinueHandshake. False when
+  // no session could be made (no certificate at all, for one): TlsFailure
+  // says why.
+  bool StartTls(std::shared_ptr<const platform::TlsServerTable> table);
+  // What one step of the handshake came to; kWantRead / kWantWrite: call
+  // again once the socket is readable / writable.
+  enum class Handshake { kDone, kWantRead, kWantWrite, kFailed };
+  // Advances the handshake without waiting; kDone at once for a plain
+  // socket or once it has finished.
+  Handshake ContinueHandshake();
+  bool HandshakePending() const { return tls_ && !handshake_done_; }
+  // The host name the client asked for in its handshake ("" for none).
+  std::string TlsServerName() const;
+  // The TLS library's words for the last failure, for a trace line.
+  std::string TlsFailure() const;
 
   // The connection is encrypted (it came in on the TLS listener).
   bool secure() const { return secure_; }
@@ -94,10 +122,20 @@ class Socket {
  private:
   bool Fail();  // records the thread's socket error; returns false
   bool Fill();  // reads more into the input buffer; false at close/error
+  // One receive as Receive makes it past its buffer: waits within the
+  // time-out and read clock; bytes, 0 at close, -1 on failure.
+  int64_t ReceiveSome(void* buf, size_t len);
+  Arrival ReceiveAvailableTls();
+  // Sends close_notify (bounded) and ends the session; the socket is then
+  // a plain blocking one again, for the drain before the close.
+  void EndTls();
 
   platform::SocketHandle handle_ = platform::kInvalidSocket;
   platform::os_error last_error_ = 0;
   bool secure_ = false;
+  std::unique_ptr<platform::TlsSession> tls_;
+  bool handshake_done_ = false;
+  uint32_t send_timeout_ = 0;
   bool UseTimeout(uint32_t ms);
   bool PrepareReceive();
   bool ClockWait(uint32_t* wait);

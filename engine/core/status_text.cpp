@@ -18,6 +18,7 @@ const char* DefaultStatusText(int code) {
     case 413: return "Request Entity Too Large";
     case 414: return "Request-URI Too Long";
     case 416: return "Requested Range not Satisfiable";
+    case 421: return "Misdirected Request";
     case 500: return "Internal Server Error";
     case 501: return "Not Implemented";
     case 503: return "Not Available";

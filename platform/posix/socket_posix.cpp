@@ -408,6 +408,28 @@ int socket_wait(SocketHandle s, bool writable, uint32_t ms) {
   }
 }
 
+int socket_wait_readable(const SocketHandle* sockets, size_t count, uint32_t ms) {
+  if (count > kMaxWaitSockets) {
+    set_socket_error(err::kWsaInvalid);
+    return -1;
+  }
+  pollfd p[kMaxWaitSockets];
+  for (size_t i = 0; i < count; ++i) p[i] = pollfd{fd_of(sockets[i]), POLLIN, 0};
+  uint32_t start = tick_count();
+  uint32_t left = ms;
+  while (true) {
+    int r = ::poll(p, static_cast<nfds_t>(count), left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    if (r >= 0) return r;
+    if (errno != EINTR) {
+      record_errno();
+      return -1;
+    }
+    uint32_t spent = tick_count() - start;
+    if (spent >= ms) return 0;
+    left = ms - spent;
+  }
+}
+
 bool socket_local_address(SocketHandle s, SockAddrV4* addr) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;

@@ -162,6 +162,24 @@ TEST_F(SocketTest, WaitTellsWhenDataArrives) {
   sender.join();
 }
 
+TEST_F(SocketTest, WaitOnSeveralListenersWakesForAnyOfThem) {
+  SockAddrV4 first_at, second_at;
+  ScopedSocket first = listen_loopback(&first_at);
+  ScopedSocket second = listen_loopback(&second_at);
+  const SocketHandle both[] = {first.get(), second.get()};
+  auto start = steady_clock::now();
+  EXPECT_EQ(socket_wait_readable(both, 2, 200), 0);
+  EXPECT_GE(elapsed_ms(start), 160);
+
+  // A connection to the second alone wakes the wait, and only the second
+  // has one to accept.
+  ScopedSocket client(socket_create(true));
+  ASSERT_TRUE(socket_connect(client.get(), second_at));
+  EXPECT_EQ(socket_wait_readable(both, 2, 5000), 1);
+  EXPECT_EQ(socket_wait(first.get(), false, 0), 0);
+  EXPECT_EQ(socket_wait(second.get(), false, 0), 1);
+}
+
 // Runs `call` on a thread and tells whether it returned within `limit`
 // after `wake` ran; a thread that stays blocked is left behind, with
 // `unblock` tried first.

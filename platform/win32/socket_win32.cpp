@@ -271,6 +271,21 @@ int socket_wait(SocketHandle s, bool writable, uint32_t ms) {
   return r > 0 ? 1 : 0;
 }
 
+int socket_wait_readable(const SocketHandle* sockets, size_t count, uint32_t ms) {
+  if (count > kMaxWaitSockets) {
+    WSASetLastError(WSAEINVAL);
+    return -1;
+  }
+  fd_set ready;
+  FD_ZERO(&ready);
+  for (size_t i = 0; i < count; ++i) FD_SET(to_native(sockets[i]), &ready);
+  timeval tv{};
+  tv.tv_sec = static_cast<long>(ms / 1000);
+  tv.tv_usec = static_cast<long>((ms % 1000) * 1000);
+  int r = select(0, &ready, nullptr, nullptr, &tv);
+  return r == SOCKET_ERROR ? -1 : r;
+}
+
 bool socket_local_address(SocketHandle s, SockAddrV4* addr) {
   sockaddr_in sa{};
   int len = sizeof sa;

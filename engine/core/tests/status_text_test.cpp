@@ -11,6 +11,7 @@ TEST(StatusTextTest, SpotChecks) {
   EXPECT_STREQ(DefaultStatusText(404), "Resource not found");
   EXPECT_STREQ(DefaultStatusText(413), "Request Entity Too Large");
   EXPECT_STREQ(DefaultStatusText(416), "Requested Range not Satisfiable");
+  EXPECT_STREQ(DefaultStatusText(421), "Misdirected Request");
   EXPECT_STREQ(DefaultStatusText(418), "Unclassified Error");
   EXPECT_STREQ(DefaultStatusText(0), "Unclassified Error");
 }
