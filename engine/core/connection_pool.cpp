@@ -18,6 +18,9 @@ constexpr int kAcceptBurst = 64;
 // Time-outs when no settings are at hand (the built-in defaults).
 constexpr uint32_t kDefaultTimeoutMs = 45000;
 
+// Why a handshake that never finished was ended.
+std::string TimedOut() { return platform::error_message(platform::err::kWsaTimedOut); }
+
 // Tick counts wrap after 49 days; compare by difference.
 bool Passed(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
 
@@ -178,7 +181,7 @@ ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
 }
 
 void ConnectionPool::Serve(uintptr_t key, Connection& c) {
-  if (c.expired) return Expire(key, c);
+  if (c.expired) return Close(key);
   Socket& socket = *c.socket;
   while (!stopping_.load() && !engine_->stop_flag()) {
     if (socket.HandshakePending()) {
@@ -270,8 +273,7 @@ void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest i
 }
 
 void ConnectionPool::Expire(uintptr_t key, Connection& c) {
-  if (!stopping_.load() && c.socket->HandshakePending())
-    TraceTlsFailure(*c.socket, platform::error_message(platform::err::kWsaTimedOut));
+  if (!stopping_.load() && c.socket->HandshakePending()) TraceTlsFailure(*c.socket, TimedOut());
   Close(key);
 }
 
@@ -302,6 +304,8 @@ void ConnectionPool::Sweep() {
     // shutdown makes it readable, and the worker that takes it closes it.
     if (c->parked.load() && !c->expired && c->has_deadline && Passed(now, c->deadline)) {
       c->expired = true;
+      // Traced before the client can see the close.
+      if (c->socket->HandshakePending()) TraceTlsFailure(*c->socket, TimedOut());
       platform::socket_shutdown(c->socket->handle(), 2);
     }
   }

@@ -484,6 +484,7 @@ void CopyRequest(const RequestContext& from, RequestContext* to) {
   to->handler = from.handler;
   to->auth = from.auth;
   to->depth = from.depth;
+  to->secure = from.secure;
   const HttpMessage& req = from.request;
   HttpMessage& copy = to->request;
   for (int i = 1; i < kHeaderCount; ++i)

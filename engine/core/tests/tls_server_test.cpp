@@ -258,6 +258,38 @@ TEST_F(TlsServerTest, StalledHandshakesAreClosedAfterRecvTimeOutWithoutHoldingTh
   EXPECT_TRUE(Logged("TLS handshake with 127.0.0.1 failed", platform::error_message(platform::err::kWsaTimedOut)));
 }
 
+TEST_F(TlsServerTest, ScriptsAndRedirectsKnowTheRequestCameOverTls) {
+  const fs::path cgi = root() / "CGI-BIN", isapi = root() / "ISAPI";
+  fs::create_directories(cgi);
+  fs::create_directories(isapi);
+  std::ofstream(cgi / "env.sh") << "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
+                                   "printf 'HTTPS=%s PORT=%s' \"$HTTPS\" \"$SERVER_PORT\"\n";
+  fs::permissions(cgi / "env.sh", fs::perms::owner_all);
+  const std::string probe = "probe" + fs::path(ISAPI_PROBE).extension().string();
+  fs::copy_file(fs::path(platform::executable_directory()) / ISAPI_PROBE, isapi / probe);
+  fs::create_directories(DocPath("sub"));
+  VirtualServerConfig& vs = settings().virtual_servers[0];
+  vs.cgi_bin = {{"/cgi-bin", cgi.string()}};
+  vs.isapi_ext = {{"/isapi", isapi.string()}};
+  vs.redirect_to_ssl = true;
+  StartServer();
+
+  // A script's answer without a length ends its connection: curl connects
+  // again for the next one.
+  ASSERT_EQ(Curl("alpha.test", {"/cgi-bin/env.sh", "/isapi/" + probe + "?vars", "/sub"}), "200 1\n200 1\n302 1\n");
+  EXPECT_EQ(Body(0), "HTTPS=on PORT=" + std::to_string(ssl_port_));
+  EXPECT_NE(Body(1).find("SERVER_PORT_SECURE=1 0 2 1\n"), std::string::npos) << Body(1);
+  const std::string base = "https://alpha.test:" + std::to_string(ssl_port_);
+  EXPECT_NE(Slurp(certs_ / "headers.txt").find("Location: " + base + "/sub/\r\n"), std::string::npos)
+      << Slurp(certs_ / "headers.txt");
+
+  // Plain HTTP is sent over, and the place it is sent to answers.
+  Response plain = Get("GET /cgi-bin/env.sh?x=1 HTTP/1.1\r\nHost: alpha.test\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(plain.code, 301);
+  EXPECT_EQ(plain.Header("Location"), base + "/cgi-bin/env.sh?x=1");
+  EXPECT_EQ(Curl("alpha.test", {"/cgi-bin/env.sh?x=1"}), "200 1\n");
+}
+
 }  // namespace
 }  // namespace brisvane::testing
 
