@@ -18,6 +18,9 @@ constexpr int kAcceptBurst = 64;
 // Time-outs when no settings are at hand (the built-in defaults).
 constexpr uint32_t kDefaultTimeoutMs = 45000;
 
+// How often a worker tries the table's lock before it waits for it: about
+// as long as an arming takes.
+constexpr int kTakeSpins = 200;
 // Why a handshake that never finished was ended.
 std::string TimedOut() { return platform::error_message(platform::err::kWsaTimedOut); }
 
@@ -126,23 +129,18 @@ bool ConnectionPool::Accept(Socket& listener, bool secure) {
   c->head_start = platform::tick_count();
   c->has_deadline = recv_timeout != 0;
   c->deadline = c->head_start + recv_timeout;
-  c->parked.store(true);
-  Connection& parked = *c;
-  uintptr_t key;
+  c->parked = true;
+  std::unique_ptr<Connection> failed;
   {
     std::lock_guard<std::mutex> lock(table_mu_);
-    key = next_key_++;
-    table_.emplace(key, std::move(c));
+    const uintptr_t key = next_key_++;
+    if (poller_.add(h, key, platform::PollInterest::kReadable))
+      table_.emplace(key, std::move(c));
+    else
+      failed = std::move(c);
   }
-  // Armed outside the lock: the worker it wakes takes the lock at once.
-  if (!poller_.add(h, key, platform::PollInterest::kReadable)) Withdraw(key, parked);
+  if (failed) Dispose(std::move(failed));
   return true;
-}
-
-void ConnectionPool::Withdraw(uintptr_t key, Connection& c) {
-  // Never armed, so no worker holds it; the sweep may only have shut it down.
-  c.parked.store(false);
-  Close(key);
 }
 
 bool ConnectionPool::TakeConnection() {
@@ -174,9 +172,15 @@ void ConnectionPool::Worker() {
 }
 
 ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
-  std::lock_guard<std::mutex> lock(table_mu_);
+  // The thread that armed the connection may still hold the lock for a
+  // moment after the arming woke this one: spin briefly rather than sleep
+  // and be woken again.
+  std::unique_lock<std::mutex> lock(table_mu_, std::try_to_lock);
+  for (int i = 0; i < kTakeSpins && !lock.owns_lock(); ++i) lock.try_lock();
+  if (!lock.owns_lock()) lock.lock();
   auto it = table_.find(key);
-  if (it == table_.end() || !it->second->parked.exchange(false)) return nullptr;
+  if (it == table_.end() || !it->second->parked) return nullptr;
+  it->second->parked = false;
   return it->second.get();
 }
 
@@ -266,10 +270,16 @@ void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest i
   }
   // A deadline already passed is not handed to the sweep.
   if (stopping_.load() || (c.has_deadline && Passed(now, c.deadline))) return Expire(key, c);
-  // Parked before it is armed, so that the worker the arming wakes may
-  // take it; from here on it is no longer ours.
-  c.parked.store(true);
-  if (!poller_.arm(c.socket->handle(), key, interest)) Withdraw(key, c);
+  {
+    // Armed under the lock: the worker it wakes takes the connection only
+    // once this thread has let go of it.
+    std::lock_guard<std::mutex> lock(table_mu_);
+    if (!stopping_.load() && poller_.arm(c.socket->handle(), key, interest)) {
+      c.parked = true;
+      return;
+    }
+  }
+  Close(key);
 }
 
 void ConnectionPool::Expire(uintptr_t key, Connection& c) {
@@ -302,7 +312,7 @@ void ConnectionPool::Sweep() {
   for (auto& [key, c] : table_) {
     // Shut down, not closed: its handle may be being armed right now. The
     // shutdown makes it readable, and the worker that takes it closes it.
-    if (c->parked.load() && !c->expired && c->has_deadline && Passed(now, c->deadline)) {
+    if (c->parked && !c->expired && c->has_deadline && Passed(now, c->deadline)) {
       c->expired = true;
       // Traced before the client can see the close.
       if (c->socket->HandshakePending()) TraceTlsFailure(*c->socket, TimedOut());
@@ -319,7 +329,7 @@ void ConnectionPool::Stop() {
     stopping_.store(true);
     // A served connection's blocked receive or send returns at once.
     for (auto& [key, c] : table_)
-      if (!c->parked.load()) platform::socket_shutdown(c->socket->handle(), 2);
+      if (!c->parked) platform::socket_shutdown(c->socket->handle(), 2);
   }
   for (size_t i = 0; i < threads_.size(); ++i) poller_.wake();
   if (acceptor_.joinable()) acceptor_.join();

@@ -35,11 +35,10 @@
 //
 // A connection is owned by the pool's table; `parked` tells who may touch
 // it: the table's lock holder while parked, the worker that took it
-// otherwise. A worker parks without the lock (it sets `parked`, then arms),
-// so that the thread the arming wakes does not queue behind it; taking is
-// done under the lock. Only the worker that holds a connection closes it:
-// the sweep expires a parked one by shutting it down, which wakes a worker
-// that finds it closed.
+// otherwise. Only the table's lock moves it between the two (arming
+// included, so that the worker an arming wakes sees it parked). Only the
+// worker that holds a connection closes it: the sweep expires a parked
+// one by shutting it down, which wakes a worker that finds it closed.
 #pragma once
 
 #include <atomic>
@@ -79,7 +78,7 @@ class ConnectionPool {
  private:
   struct Connection {
     std::unique_ptr<Socket> socket;
-    std::atomic<bool> parked{false};
+    bool parked = false;
     bool expired = false;      // shut down by the sweep; under the lock
     uint32_t deadline = 0;     // tick count; meaningful with has_deadline
     bool has_deadline = false;
@@ -112,8 +111,6 @@ class ConnectionPool {
   // Closes a connection whose deadline passed (a stalled handshake is
   // traced).
   void Expire(uintptr_t key, Connection& c);
-  // Takes back a connection whose arming failed, and closes it.
-  void Withdraw(uintptr_t key, Connection& c);
   void Dispose(std::unique_ptr<Connection> c);
   // Shuts down the parked connections whose deadline has passed.
   void Sweep();
