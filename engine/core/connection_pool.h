@@ -47,6 +47,7 @@
 namespace brisvane {
 
 class Engine;
+struct IncomingRequest;
 
 class ConnectionPool {
  public:
@@ -73,6 +74,8 @@ class ConnectionPool {
     bool served = false;       // a request has been served on it
     bool head_started = false; // bytes of the next head have arrived
     uint32_t head_start = 0;
+    // A request whose body is still arriving.
+    std::unique_ptr<IncomingRequest> request;
   };
   using Table = std::map<uintptr_t, std::unique_ptr<Connection>>;
 
@@ -88,6 +91,8 @@ class ConnectionPool {
   // been closed meanwhile.
   Connection* Take(uintptr_t key);
   void Serve(uintptr_t key, Connection& c);
+  // Answers a connection whose body stopped arriving, as the sweep found.
+  void ServeLate();
   // Arms the connection again with its deadline; closes it on failure.
   void Park(uintptr_t key, Connection& c);
   void Close(uintptr_t key);
@@ -110,15 +115,13 @@ class ConnectionPool {
   std::mutex table_mu_;
   Table table_;
   uintptr_t next_key_ = 1;
+  // Connections whose body's time ran out, for the next woken worker.
+  std::vector<uintptr_t> late_;
 
   std::thread acceptor_;
   std::vector<std::thread> threads_;
 };
 
-// Serves one request whose head is buffered on `socket` (blocking, with
-// its time-outs set): read, process, answer, log. True when the connection
-// stays open for another request.
-bool ServeRequest(Engine& engine, Socket& socket);
 // Ends a connection: the send side first, a little of what the client
 // still sends drained, then the close.
 void CloseConnection(Socket& socket);
