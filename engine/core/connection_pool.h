@@ -4,9 +4,12 @@
 // Why: a thread per connection lets silent or trickling clients hold
 // every thread (and, counted as clients, refuse everyone else), and makes
 // the thread count grow with the connections. Here a connection that is
-// idle between requests, or whose request head is still arriving, costs
-// no thread: it is parked in one readiness set (platform::Poller) and its
-// head bytes are read without blocking into its own buffer.
+// idle between requests, or whose request head or body is still
+// arriving, costs no thread: it is parked in one readiness set
+// (platform::Poller) and what it sends is read without blocking into its
+// own buffer. A thread serves a request only once its head and body have
+// arrived; from then until its response is written it is a request in
+// progress, which is what the overload rule counts.
 //
 // Which thread does what:
 // - One accept thread takes new connections (non-blocking, woken every
@@ -16,15 +19,24 @@
 //   closes parked connections whose deadline has passed: a kept
 //   connection after KeepAlive with nothing sent, a head still arriving
 //   after RecvTimeOut from its first byte (a new connection: from accept).
+//   A body whose last piece came RecvTimeOut ago is handed to a worker
+//   (woken for it), which answers it as a timed-out receive would be.
 // - NumThreads workers wait in the set together (leader/followers: the
 //   kernel hands each ready connection to exactly one waiting thread).
 //   The worker that takes a connection serves it itself, with no hand-off:
-//   it reads what arrived; with the head incomplete it parks it again,
-//   otherwise it runs the request (body receives, handler, response) on
-//   its own thread; the socket is blocking from its first request on, the
-//   layer's own reads never wait whatever the mode. If the next request
-//   is already buffered it goes on at once; if not, it parks the
-//   connection (KeepAlive 0: closes it).
+//   it reads what arrived; with the head incomplete it parks it again.
+//   With the head whole it reads it from the buffer and decides on the
+//   body (refusals, MaxRequestBody, "100 Continue" once the request would
+//   be admitted, sent from here). The body is fed to its decoder
+//   (counted or chunked, into the request's temporary file) from what has
+//   arrived; while it is incomplete the connection is parked again with
+//   RecvTimeOut from its last arrival. With the body in, the same worker
+//   serves the request (admission, handler, response, logs) on its own
+//   thread. A request without a body goes straight through, at no extra
+//   cost. The socket is blocking from its first request on, the layer's
+//   own reads never wait whatever the mode. If the next request is
+//   already buffered it goes on at once; if not, it parks the connection
+//   (KeepAlive 0: closes it).
 // - Stop shuts down every served connection (its blocked call returns),
 //   wakes the workers, joins every thread and closes what is parked.
 //
