@@ -131,6 +131,27 @@ TEST_F(ConnectionLayerTest, TrickledHeadsAreServedWithinTheReceiveTime) {
   EXPECT_LT(took, std::chrono::milliseconds(5500));
 }
 
+TEST_F(ConnectionLayerTest, HeadsLargerThanABufferArriveWithoutAThread) {
+  StartServer();
+  // Sixty header lines of 800 bytes: some 48 KiB, within the head limits.
+  std::string head = "GET /page.html HTTP/1.1\r\nHost: x\r\n";
+  for (int i = 0; i < 60; ++i) head += "X-Filler-" + std::to_string(i) + ": " + std::string(800, 'f') + "\r\n";
+  head += "\r\n";
+  Client big(port());
+  const size_t piece = head.size() / 8;
+  size_t at = 0;
+  for (; at + piece < head.size(); at += piece) {
+    ASSERT_TRUE(big.Send(head.substr(at, piece)));
+    platform::sleep_ms(100);
+    EXPECT_EQ(InProgress(), 0u) << "a head still arriving is not a request in progress, at " << at;
+  }
+  ASSERT_TRUE(big.Send(head.substr(at)));
+  Response r;
+  ASSERT_TRUE(big.Read(&r));
+  EXPECT_EQ(r.code, 200);
+  EXPECT_EQ(r.body, "hello");
+}
+
 TEST_F(ConnectionLayerTest, OverloadCountsRequestsInProgressOnly) {
   StartServer();
   auto idle = OpenIdle(50);
