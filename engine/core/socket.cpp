@@ -291,8 +291,10 @@ bool Socket::PeerAddress(platform::SockAddrV4* addr) {
   return true;
 }
 
-bool Socket::ReceiveMore() {
-  if (!IsValid() || !PrepareReceive()) return false;
+bool Socket::ReceiveMore() { return IsValid() && Fill(); }
+
+bool Socket::Fill() {
+  if (!PrepareReceive()) return false;
   MakeRoom();
   if (in_end_ == in_cap_) return false;
   int64_t n = platform::socket_recv(handle_, in_.get() + in_end_, in_cap_ - in_end_);
@@ -331,7 +333,7 @@ bool Socket::TakeLine(std::string* line, size_t capacity) {
 bool Socket::ReadLine(std::string* line, size_t capacity) {
   if (!IsValid() || capacity == 0) return false;
   while (!TakeLine(line, capacity)) {
-    if (!ReceiveMore()) return false;
+    if (!Fill()) return false;
   }
   return true;
 }

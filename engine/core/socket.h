@@ -106,6 +106,7 @@ class Socket {
 
  private:
   bool Fail();  // records the thread's socket error; returns false
+  bool Fill();  // reads more into the input buffer; false at close/error
   // Room at the end of the input buffer: allocated, emptied, moved to its
   // start or grown (up to its largest) as needed.
   void MakeRoom();
