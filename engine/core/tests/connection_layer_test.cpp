@@ -324,5 +324,28 @@ TEST_F(TrickledBodyTest, BodiesArriveWithoutHoldingAThread) {
   EXPECT_FALSE(std::filesystem::exists(DocPath("stalled.txt")));
 }
 
+TEST_F(TrickledBodyTest, ChunkedBodyInPiecesOfOneByte) {
+  StartServer();
+  // Every boundary falls somewhere: inside a size line, its extension, the
+  // data, the line end after it, the last chunk and the trailer. A
+  // pipelined request follows on the same connection.
+  const std::string body =
+      "PUT /chunked.txt HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5;name=value\r\nhello\r\n1b\r\n, chunked and trickled, all\r\n0\r\nX-Trailer: t\r\n\r\n" +
+      std::string(kGet);
+  Client c(port());
+  for (char byte : body) {
+    ASSERT_TRUE(c.Send(std::string(1, byte)));
+    platform::sleep_ms(2);
+  }
+  Response r;
+  ASSERT_TRUE(c.Read(&r));
+  EXPECT_EQ(r.code, 201);
+  EXPECT_EQ(ReadFile("chunked.txt"), "hello, chunked and trickled, all");
+  ASSERT_TRUE(c.Read(&r));
+  EXPECT_EQ(r.code, 200);
+  EXPECT_EQ(r.body, "hello");
+}
+
 }  // namespace
 }  // namespace brisvane::testing
