@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/core/admission.h"
+#include "engine/core/connection_handler.h"
 #include "engine/core/connection_pool.h"
 #include "engine/core/engine.h"
 #include "engine/core/error_page.h"
@@ -59,51 +60,57 @@ void RefuseUnreadable(RequestServices& services, RequestContext& ctx, const Read
 
 void CloseConnection(Socket& socket) { CloseGracefully(socket); }
 
-bool ServeRequest(Engine& engine, Socket& socket) {
-  auto ctx = std::make_unique<RequestContext>();
-  ctx->cancel = &engine.stop_signal();
-  ctx->snapshot = engine.snapshot();
-  if (!ctx->snapshot) return false;
-  ctx->secure = socket.secure();
-  const ServerSettings& settings = ctx->snapshot->settings;
+std::unique_ptr<IncomingRequest> BeginRequest(Engine& engine, Socket& socket) {
+  auto incoming = std::make_unique<IncomingRequest>();
+  RequestContext& ctx = incoming->ctx;
+  ctx.cancel = &engine.stop_signal();
+  ctx.snapshot = engine.snapshot();
+  if (!ctx.snapshot) return nullptr;
+  ctx.secure = socket.secure();
+  const ServerSettings& settings = ctx.snapshot->settings;
+  BodyLimits limits;
+  limits.max_bytes = static_cast<uint64_t>(settings.max_request_body) * kBytesPerKiB;
+  // A client waiting for "100 Continue" is told to send its body only
+  // when admission would take the request now, this one counted in.
+  limits.may_continue = [&engine, &settings, &socket, held = incoming.get()] {
+    RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket,
+                             &engine.documents()};
+    services.current_clients = held->held_clients = engine.current_clients().load() + 1;
+    services.available = held->held_available = engine.available();
+    return RoomForRequest(services, settings) == EngineRoom::kOpen;
+  };
+  ReadRequestHead(ctx.request, socket, settings.resolve_name, limits, &incoming->body);
+  return incoming;
+}
+
+bool FinishRequest(Engine& engine, Socket& socket, IncomingRequest& incoming) {
+  const ReadOutcome& read = incoming.body.outcome();
+  if (read.kind == ReadOutcome::kClose) return false;
+  RequestContext* ctx = &incoming.ctx;
   RequestServices services{engine.logs(), engine.statistics(), engine.handlers(), &socket,
                            &engine.documents()};
   // In progress from here until the response is written: what the
   // overload rule counts, this request included.
   std::atomic<uint32_t>& in_progress = engine.current_clients();
-  in_progress.fetch_add(1);
+  const uint32_t counted = in_progress.fetch_add(1) + 1;
   bool counted_in = true;
   auto count_out = [&] {
     if (counted_in) in_progress.fetch_sub(1);
     counted_in = false;
   };
-  // A client waiting for "100 Continue" is told to send its body only
-  // when admission will take the request; admission then decides on the
-  // same counters, so a held body is always refused.
-  bool counted = false;
-  auto count = [&] {
-    services.current_clients = in_progress.load();
+  if (read.kind == ReadOutcome::kHeld) {
+    services.current_clients = incoming.held_clients;
+    services.available = incoming.held_available;
+  } else {
+    services.current_clients = counted;
     services.available = engine.available();
-    counted = true;
-  };
-  BodyLimits limits;
-  limits.max_bytes = static_cast<uint64_t>(settings.max_request_body) * kBytesPerKiB;
-  limits.may_continue = [&] {
-    count();
-    return RoomForRequest(services, settings) == EngineRoom::kOpen;
-  };
-  const ReadOutcome read = ReadRequest(ctx->request, socket, settings.resolve_name, limits);
-  if (read.kind == ReadOutcome::kClose) {
-    count_out();
-    return false;
   }
   ctx->bytes_received = ctx->request.body.Size();
-  if (!counted) count();
   if (read.kind == ReadOutcome::kRefuse) {
     RefuseUnreadable(services, *ctx, read);
   } else if (!ProcessRequest(services, *ctx)) {
     count_out();
-    engine.logs().Error("Fatal error executing request - please report", ctx.get());
+    engine.logs().Error("Fatal error executing request - please report", ctx);
     return false;
   }
   // The body that was held back may still come: nothing after it can

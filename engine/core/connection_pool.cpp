@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/core/connection_handler.h"
 #include "engine/core/engine.h"
 #include "engine/core/tls_sites.h"
 #include "platform/error.h"
@@ -166,6 +167,7 @@ void ConnectionPool::Worker() {
     platform::PollEvent event;
     const int n = poller_.wait(&event, 1, platform::kWaitInfinite);
     if (n < 0) platform::sleep_ms(10);  // never spin on a failing set
+    if (n == 0) ServeLate();  // woken: a body's time may have run out
     if (n <= 0) continue;
     if (Connection* c = Take(event.key)) Serve(event.key, *c);
   }
@@ -185,7 +187,6 @@ ConnectionPool::Connection* ConnectionPool::Take(uintptr_t key) {
 }
 
 void ConnectionPool::Serve(uintptr_t key, Connection& c) {
-  if (c.expired) return Close(key);
   Socket& socket = *c.socket;
   while (!stopping_.load() && !engine_->stop_flag()) {
     if (socket.HandshakePending()) {
@@ -201,40 +202,61 @@ void ConnectionPool::Serve(uintptr_t key, Connection& c) {
           return Close(key);
       }
     }
-    if (!socket.HeadBuffered()) {
+    if (!c.request) {
+      if (!socket.HeadBuffered()) {
+        switch (socket.ReceiveAvailable()) {
+          case Socket::Arrival::kData:
+            if (!c.head_started) {
+              c.head_started = true;
+              c.head_start = platform::tick_count();
+            }
+            continue;
+          case Socket::Arrival::kNothing:
+            return Park(key, c);
+          case Socket::Arrival::kClosed:
+          case Socket::Arrival::kFailed:
+            return Close(key);
+        }
+      }
+      if (!c.served) {
+        auto snap = engine_->snapshot();
+        if (!snap) break;
+        // A plain socket stays blocking for good: the layer's own reads
+        // never wait, and a mode switch around every request costs system
+        // calls on the fast path. An encrypted one stays non-blocking: its
+        // session does the waiting.
+        if (!socket.secure() && !socket.SetBlocking(true)) break;
+        c.served = true;
+        socket.SetReceiveTimeout(snap->settings.recv_timeout);
+        socket.SetSendTimeout(snap->settings.send_timeout);
+        socket.SetNoDelay(true);
+      }
+      c.head_started = false;
+      c.request = BeginRequest(*engine_, socket);
+      if (!c.request) break;
+    }
+    // The body, as far as it has come; the connection waits parked for
+    // the rest.
+    if (!c.request->body.Take(socket)) {
       switch (socket.ReceiveAvailable()) {
         case Socket::Arrival::kData:
-          if (!c.head_started) {
-            c.head_started = true;
-            c.head_start = platform::tick_count();
-          }
           continue;
         case Socket::Arrival::kNothing:
           return Park(key, c);
         case Socket::Arrival::kClosed:
         case Socket::Arrival::kFailed:
-          return Close(key);
+          c.request->body.Cut();
+          break;
       }
     }
-    auto snap = engine_->snapshot();
-    if (!snap) break;
-    if (!c.served) {
-      // A plain socket stays blocking for good: the layer's own reads
-      // never wait, and a mode switch around every request costs system
-      // calls on the fast path. An encrypted one stays non-blocking: its
-      // session does the waiting.
-      if (!socket.secure() && !socket.SetBlocking(true)) break;
-      c.served = true;
-      socket.SetReceiveTimeout(snap->settings.recv_timeout);
-      socket.SetSendTimeout(snap->settings.send_timeout);
-      socket.SetNoDelay(true);
-    }
-    c.head_started = false;
-    if (!ServeRequest(*engine_, socket)) break;
+    const uint32_t keep_alive = c.request->ctx.snapshot->settings.keep_alive;
+    const bool keep = FinishRequest(*engine_, socket, *c.request);
+    c.request.reset();
+    if (!keep) break;
     if (socket.HasBuffered()) continue;
     // A kept connection with a wait of 0 takes only a request already on
     // its way.
-    if (snap->settings.keep_alive == 0) {
+    if (keep_alive == 0) {
       if (socket.ReceiveAvailable() != Socket::Arrival::kData) break;
       c.head_started = true;
       c.head_start = platform::tick_count();
@@ -255,12 +277,34 @@ void ConnectionPool::TraceTlsFailure(Socket& socket, const std::string& why) {
   engine_->logs().Trace("TLS handshake with " + client + " failed - " + why, nullptr);
 }
 
+void ConnectionPool::ServeLate() {
+  uintptr_t key = 0;
+  Connection* c = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(table_mu_);
+    if (late_.empty()) return;
+    key = late_.back();
+    late_.pop_back();
+    auto it = table_.find(key);
+    if (it == table_.end()) return;
+    c = it->second.get();
+  }
+  // Its receive time ran out: what a timed-out receive of the body means.
+  c->request->body.Cut();
+  Serve(key, *c);
+}
+
 void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest interest) {
   auto snap = engine_->snapshot();
   const uint32_t recv_timeout = snap ? snap->settings.recv_timeout : kDefaultTimeoutMs;
   const uint32_t keep_alive = snap ? snap->settings.keep_alive : kDefaultTimeoutMs;
   const uint32_t now = platform::tick_count();
-  if (c.head_started) {
+  if (c.request) {
+    // Each receive of a body is bounded by RecvTimeOut: it counts from
+    // the last arrival.
+    c.has_deadline = recv_timeout != 0;
+    c.deadline = now + recv_timeout;
+  } else if (c.head_started) {
     // RecvTimeOut bounds the whole head, from its first byte.
     c.has_deadline = recv_timeout != 0;
     c.deadline = c.head_start + recv_timeout;
@@ -307,17 +351,35 @@ void ConnectionPool::Dispose(std::unique_ptr<Connection> c) {
 }
 
 void ConnectionPool::Sweep() {
-  const uint32_t now = platform::tick_count();
-  std::lock_guard<std::mutex> lock(table_mu_);
-  for (auto& [key, c] : table_) {
-    // Shut down, not closed: its handle may be being armed right now. The
-    // shutdown makes it readable, and the worker that takes it closes it.
-    if (c->parked && !c->expired && c->has_deadline && Passed(now, c->deadline)) {
-      c->expired = true;
-      // Traced before the client can see the close.
-      if (c->socket->HandshakePending()) TraceTlsFailure(*c->socket, TimedOut());
-      platform::socket_shutdown(c->socket->handle(), 2);
+  std::vector<std::unique_ptr<Connection>> expired;
+  size_t late = 0;
+  {
+    const uint32_t now = platform::tick_count();
+    std::lock_guard<std::mutex> lock(table_mu_);
+    for (auto it = table_.begin(); it != table_.end();) {
+      Connection& c = *it->second;
+      if (!c.parked || !c.has_deadline || !Passed(now, c.deadline)) {
+        ++it;
+      } else if (c.request) {
+        // A body that stopped arriving may still be owed an answer: a
+        // worker gives it, woken for that (no worker can take it from
+        // the set meanwhile).
+        c.parked = false;
+        late_.push_back(it->first);
+        ++late;
+        ++it;
+      } else {
+        // Out of the table, no worker can take it any more.
+        expired.push_back(std::move(it->second));
+        it = table_.erase(it);
+      }
     }
+  }
+  for (; late > 0; --late) poller_.wake();
+  for (auto& c : expired) {
+    // Traced before the client can see the close.
+    if (c->socket->HandshakePending()) TraceTlsFailure(*c->socket, TimedOut());
+    Dispose(std::move(c));
   }
 }
 
@@ -340,6 +402,7 @@ void ConnectionPool::Stop() {
   {
     std::lock_guard<std::mutex> lock(table_mu_);
     left.swap(table_);
+    late_.clear();
   }
   for (auto& [key, c] : left) Dispose(std::move(c));
   listener_->Close();

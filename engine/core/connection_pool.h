@@ -4,9 +4,12 @@
 // Why: a thread per connection lets silent or trickling clients hold
 // every thread (and, counted as clients, refuse everyone else), and makes
 // the thread count grow with the connections. Here a connection that is
-// idle between requests, or whose request head is still arriving, costs
-// no thread: it is parked in one readiness set (platform::Poller) and its
-// head bytes are read without blocking into its own buffer.
+// idle between requests, or whose request head or body is still
+// arriving, costs no thread: it is parked in one readiness set
+// (platform::Poller) and what it sends is read without blocking into its
+// own buffer. A thread serves a request only once its head and body have
+// arrived; from then until its response is written it is a request in
+// progress, which is what the overload rule counts.
 //
 // Which thread does what:
 // - One accept thread takes new connections from both listeners, plain
@@ -17,28 +20,35 @@
 //   closes parked connections whose deadline has passed: a kept
 //   connection after KeepAlive with nothing sent, a head still arriving
 //   after RecvTimeOut from its first byte (a new connection: from accept).
+//   A body whose last piece came RecvTimeOut ago is handed to a worker
+//   (woken for it), which answers it as a timed-out receive would be.
 // - NumThreads workers wait in the set together (leader/followers: the
 //   kernel hands each ready connection to exactly one waiting thread).
 //   The worker that takes a connection serves it itself, with no hand-off:
 //   a TLS handshake still going is advanced without waiting and parked
 //   again for the readiness it asks for (RecvTimeOut from accept bounds
 //   it like a head);
-//   it reads what arrived; with the head incomplete it parks it again,
-//   otherwise it runs the request (body receives, handler, response) on
-//   its own thread; a plain socket is blocking from its first request on
-//   (an encrypted one stays non-blocking, its session waits), the layer's
-//   own reads never wait whatever the mode. If the next request
-//   is already buffered it goes on at once; if not, it parks the
-//   connection (KeepAlive 0: closes it).
+//   it reads what arrived; with the head incomplete it parks it again.
+//   With the head whole it reads it from the buffer and decides on the
+//   body (refusals, MaxRequestBody, "100 Continue" once the request would
+//   be admitted, sent from here). The body is fed to its decoder
+//   (counted or chunked, into the request's temporary file) from what has
+//   arrived; while it is incomplete the connection is parked again with
+//   RecvTimeOut from its last arrival. With the body in, the same worker
+//   serves the request (admission, handler, response, logs) on its own
+//   thread. A request without a body goes straight through, at no extra
+//   cost. A plain socket is blocking from its first request on (an
+//   encrypted one stays non-blocking, its session waits); the layer's own
+//   reads never wait whatever the mode. If the next request is already
+//   buffered it goes on at once; if not, it parks the connection
+//   (KeepAlive 0: closes it).
 // - Stop shuts down every served connection (its blocked call returns),
 //   wakes the workers, joins every thread and closes what is parked.
 //
 // A connection is owned by the pool's table; `parked` tells who may touch
 // it: the table's lock holder while parked, the worker that took it
 // otherwise. Only the table's lock moves it between the two (arming
-// included, so that the worker an arming wakes sees it parked). Only the
-// worker that holds a connection closes it: the sweep expires a parked
-// one by shutting it down, which wakes a worker that finds it closed.
+// included, so that the worker an arming wakes sees it parked).
 #pragma once
 
 #include <atomic>
@@ -56,6 +66,7 @@
 namespace brisvane {
 
 class Engine;
+struct IncomingRequest;
 
 class ConnectionPool {
  public:
@@ -79,12 +90,13 @@ class ConnectionPool {
   struct Connection {
     std::unique_ptr<Socket> socket;
     bool parked = false;
-    bool expired = false;      // shut down by the sweep; under the lock
     uint32_t deadline = 0;     // tick count; meaningful with has_deadline
     bool has_deadline = false;
     bool served = false;       // a request has been served on it
     bool head_started = false; // bytes of the next head have arrived
     uint32_t head_start = 0;
+    // A request whose body is still arriving.
+    std::unique_ptr<IncomingRequest> request;
   };
   using Table = std::map<uintptr_t, std::unique_ptr<Connection>>;
 
@@ -100,6 +112,8 @@ class ConnectionPool {
   // been closed meanwhile.
   Connection* Take(uintptr_t key);
   void Serve(uintptr_t key, Connection& c);
+  // Answers a connection whose body stopped arriving, as the sweep found.
+  void ServeLate();
   // Arms the connection again with its deadline; closes it on failure or
   // when its deadline has passed already.
   void Park(uintptr_t key, Connection& c,
@@ -112,7 +126,8 @@ class ConnectionPool {
   // traced).
   void Expire(uintptr_t key, Connection& c);
   void Dispose(std::unique_ptr<Connection> c);
-  // Shuts down the parked connections whose deadline has passed.
+  // Closes the parked connections whose deadline has passed; those whose
+  // body stopped arriving go to a worker for their answer.
   void Sweep();
 
   std::unique_ptr<Socket> listener_;
@@ -131,15 +146,13 @@ class ConnectionPool {
   std::mutex table_mu_;
   Table table_;
   uintptr_t next_key_ = 1;
+  // Connections whose body's time ran out, for the next woken worker.
+  std::vector<uintptr_t> late_;
 
   std::thread acceptor_;
   std::vector<std::thread> threads_;
 };
 
-// Serves one request whose head is buffered on `socket` (blocking, with
-// its time-outs set): read, process, answer, log. True when the connection
-// stays open for another request.
-bool ServeRequest(Engine& engine, Socket& socket);
 // Ends a connection: the send side first, a little of what the client
 // still sends drained, then the close.
 void CloseConnection(Socket& socket);

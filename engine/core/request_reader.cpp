@@ -87,43 +87,58 @@ bool IsToken(std::string_view name) {
                                       [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
 }
 
-// Header lines until the empty line. Framing headers are noted in
-// `framing`; in a trailer (`framing` null) they and "Host" are dropped.
-// A line without a colon is skipped; a folded line, a name that is not a
-// token and a second "Host" are refused.
+// One line of a header block (the headers, or a chunked body's trailer);
+// true when the block has ended, with `out` saying how. Framing headers
+// are noted in `framing`; in a trailer (`framing` null) they and "Host"
+// are dropped. A line without a colon is skipped; a folded line, a name
+// that is not a token and a second "Host" are refused.
+bool HeaderLine(HttpMessage& request, const std::string& line, Framing* framing, HeaderTally& tally,
+                Outcome* out) {
+  if (line.empty()) {
+    *out = Outcome::Read();
+    return true;
+  }
+  auto refuse = [out](const char* why) {
+    *out = Outcome::Refuse(400, why);
+    return true;
+  };
+  if (IsCutLine(line)) return refuse("Header line too long");
+  tally.bytes += line.size() + 2;
+  if (++tally.lines > kMaxHeaderLines || tally.bytes > kMaxHeaderBytes)
+    return refuse("Too many request headers");
+  if (HasForbiddenByte(line)) return refuse("Invalid character in request header");
+  // A proxy in front may join a folded line to the header above it, or
+  // drop a name it cannot read, and so frame the message differently.
+  if (line.front() == ' ' || line.front() == '\t') return refuse("Continuation line in request header");
+  size_t colon = line.find(':');
+  if (colon == std::string::npos) return false;
+  std::string_view name = std::string_view(line).substr(0, colon);
+  if (!IsToken(name)) return refuse("Invalid request header name");
+  size_t v = colon + 1;
+  while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
+  std::string_view value = std::string_view(line).substr(v);
+  const bool host = EqualsIgnoreCase(name, "Host");
+  if (framing) {
+    // Two hosts could route the request one way here and another way
+    // in front.
+    if (host && tally.hosts++ > 0) return refuse("Repeated Host header");
+    NoteFraming(name, value, *framing);
+  } else if (IsFramingName(name) || host) {
+    return false;
+  }
+  int index = FindHeader(name);
+  if (index >= 0) request.Set(index, value);
+  return false;
+}
+
+// Header lines until the empty line, waiting for them as needed.
 Outcome ReadHeaders(HttpMessage& request, Socket& socket, Framing* framing) {
   std::string line;
-  size_t lines = 0, bytes = 0, hosts = 0;
+  HeaderTally tally;
+  Outcome out;
   while (true) {
     if (!socket.ReadLine(&line, kLineCapacity)) return Outcome::Close();
-    if (line.empty()) return Outcome::Read();
-    if (IsCutLine(line)) return Outcome::Refuse(400, "Header line too long");
-    bytes += line.size() + 2;
-    if (++lines > kMaxHeaderLines || bytes > kMaxHeaderBytes)
-      return Outcome::Refuse(400, "Too many request headers");
-    if (HasForbiddenByte(line)) return Outcome::Refuse(400, "Invalid character in request header");
-    // A proxy in front may join a folded line to the header above it, or
-    // drop a name it cannot read, and so frame the message differently.
-    if (line.front() == ' ' || line.front() == '\t')
-      return Outcome::Refuse(400, "Continuation line in request header");
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string_view name = std::string_view(line).substr(0, colon);
-    if (!IsToken(name)) return Outcome::Refuse(400, "Invalid request header name");
-    size_t v = colon + 1;
-    while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
-    std::string_view value = std::string_view(line).substr(v);
-    const bool host = EqualsIgnoreCase(name, "Host");
-    if (framing) {
-      // Two hosts could route the request one way here and another way
-      // in front.
-      if (host && hosts++ > 0) return Outcome::Refuse(400, "Repeated Host header");
-      NoteFraming(name, value, *framing);
-    } else if (IsFramingName(name) || host) {
-      continue;
-    }
-    int index = FindHeader(name);
-    if (index >= 0) request.Set(index, value);
+    if (HeaderLine(request, line, framing, tally, &out)) return out;
   }
 }
 
@@ -173,69 +188,6 @@ bool AdoptBody(HttpMessage& request, TempFile& file) {
   return true;
 }
 
-// One chunk's data into the body, then the line end that must follow it.
-// `stored` is false when the data came but could not be written.
-bool ReadChunkData(TempFile& file, Socket& socket, uint64_t size, char* buf, bool* stored) {
-  while (size > 0) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(size, 65536));
-    int64_t n = socket.Receive(buf, want);
-    if (n <= 0) return false;
-    if (!file.Write(buf, static_cast<size_t>(n))) {
-      *stored = false;
-      return false;
-    }
-    size -= static_cast<uint64_t>(n);
-  }
-  std::string end;
-  return socket.ReadLine(&end, 3) && end.empty();
-}
-
-// A broken chunked body cannot be answered in step with the client: the
-// connection closes without a response. The temporary file is made at the
-// first chunk-size line that is within the limit, so a body refused at
-// once leaves none behind.
-Outcome ReadChunkedBody(HttpMessage& request, Socket& socket, uint64_t max_bytes) {
-  TempFile file;
-  std::unique_ptr<char[]> buf(new char[65536]);
-  std::string line;
-  uint64_t stored = 0;
-  bool made = false;
-  while (true) {
-    if (!socket.ReadLine(&line, kLineCapacity) || IsCutLine(line)) return Outcome::Close();
-    uint64_t size = 0;
-    if (!ChunkSize(line, &size)) return Outcome::Close();
-    if (max_bytes != 0 && size > max_bytes - stored) return Outcome::Refuse(413, kBodyTooLarge);
-    if (!made && !CreateBodyFile(&file)) return CannotStore(file);
-    made = true;
-    if (size == 0) break;
-    bool written = true;
-    if (!ReadChunkData(file, socket, size, buf.get(), &written))
-      return written ? Outcome::Close() : CannotStore(file);
-    stored += size;
-  }
-  if (!AdoptBody(request, file)) return CannotStore(file);
-  Outcome trailer = ReadHeaders(request, socket, nullptr);
-  if (trailer.kind != Outcome::kRead) return trailer;
-  request.Clear(kHdrTransferEncoding);
-  return Outcome::Read();
-}
-
-Outcome ReadLengthBody(HttpMessage& request, Socket& socket, uint64_t length) {
-  TempFile file;
-  if (!CreateBodyFile(&file)) return CannotStore(file);
-  std::unique_ptr<char[]> buf(new char[65536]);
-  uint64_t got = 0;
-  while (got < length) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(length - got, 65536));
-    int64_t n = socket.Receive(buf.get(), want);
-    if (n <= 0) return Outcome::Refuse(400, "Request body shorter than its Content-Length");
-    if (!file.Write(buf.get(), static_cast<size_t>(n))) return CannotStore(file);
-    got += static_cast<uint64_t>(n);
-  }
-  if (!AdoptBody(request, file)) return CannotStore(file);
-  return Outcome::Read();
-}
-
 // An HTTP/1.1 client that asked waits for this before it sends the body;
 // it is told to go on only when the request may have one. Otherwise the
 // body is held back and never reaches the temporary folder.
@@ -247,10 +199,13 @@ Outcome SendContinue(const HttpMessage& request, Socket& socket, const Framing& 
   return socket.Send(kContinue, sizeof kContinue - 1) >= 0 ? Outcome::Read() : Outcome::Close();
 }
 
-Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f, const BodyLimits& limits) {
+// Decides on the body the head announced: refused, none, or to be
+// received (`*length` bytes unless chunked), after "100 Continue" where
+// asked for and allowed.
+Outcome DecideBody(HttpMessage& request, Socket& socket, const Framing& f, const BodyLimits& limits,
+                   bool* receive, uint64_t* length) {
   if (f.has_coding && f.lengths > 0)
     return Outcome::Refuse(400, "Content-Length with Transfer-Encoding");
-  uint64_t length = 0;
   if (f.has_coding) {
     if (!EqualsIgnoreCase(f.coding, "chunked"))
       return Outcome::Refuse(501, "Transfer coding not implemented");
@@ -258,16 +213,15 @@ Outcome ReadBody(HttpMessage& request, Socket& socket, const Framing& f, const B
     // Even a second one of the same value: front ends settle two in
     // different ways (the first, the last, a list), not all of them ours.
     if (f.lengths > 1) return Outcome::Refuse(400, "Repeated Content-Length");
-    if (!ParseLength(f.length, &length)) return Outcome::Refuse(400, "Invalid Content-Length");
-    if (length == 0) return Outcome::Read();
-    if (limits.max_bytes != 0 && length > limits.max_bytes) return Outcome::Refuse(413, kBodyTooLarge);
+    if (!ParseLength(f.length, length)) return Outcome::Refuse(400, "Invalid Content-Length");
+    if (*length == 0) return Outcome::Read();
+    if (limits.max_bytes != 0 && *length > limits.max_bytes) return Outcome::Refuse(413, kBodyTooLarge);
   } else {
     return Outcome::Read();
   }
   Outcome go_on = SendContinue(request, socket, f, limits);
-  if (go_on.kind != Outcome::kRead) return go_on;
-  return f.has_coding ? ReadChunkedBody(request, socket, limits.max_bytes)
-                      : ReadLengthBody(request, socket, length);
+  *receive = go_on.kind == Outcome::kRead;
+  return go_on;
 }
 
 // Bounds the request line and headers, together, by the receive time-out.
@@ -367,17 +321,136 @@ bool ParseRequestTarget(const std::string& target, HttpMessage& request) {
   return true;
 }
 
-ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names,
-                        const BodyLimits& limits) {
+void ReadRequestHead(HttpMessage& request, Socket& socket, bool resolve_names, const BodyLimits& limits,
+                     BodyReceiver* body) {
   request.parsed = 0;
-  if (!socket.IsValid()) return Outcome::Close();
+  body->request_ = &request;
+  if (!socket.IsValid()) return body->Finish(Outcome::Close());
   Framing framing;
   Outcome out = ReadHead(request, socket, &framing);
-  if (out.kind == Outcome::kRead && request.version != kHttp09)
-    out = ReadBody(request, socket, framing, limits);
-  if (out.kind == Outcome::kClose || !TakeAddresses(request, socket, resolve_names)) return Outcome::Close();
-  if (out.kind == Outcome::kRead || out.kind == Outcome::kHeld) request.parsed = 1;
-  return out;
+  if (out.kind == Outcome::kClose || !TakeAddresses(request, socket, resolve_names))
+    return body->Finish(Outcome::Close());
+  if (out.kind == Outcome::kRead && request.version != kHttp09) {
+    bool receive = false;
+    uint64_t length = 0;
+    out = DecideBody(request, socket, framing, limits, &receive, &length);
+    if (receive) out = body->Start(framing.has_coding, length, limits.max_bytes);
+  }
+  if (body->done_) body->Finish(out);
+}
+
+ReadOutcome ReadRequest(HttpMessage& request, Socket& socket, bool resolve_names,
+                        const BodyLimits& limits) {
+  BodyReceiver body;
+  ReadRequestHead(request, socket, resolve_names, limits, &body);
+  while (!body.Take(socket)) {
+    if (!socket.ReceiveMore()) body.Cut();
+  }
+  return body.outcome();
+}
+
+ReadOutcome BodyReceiver::Start(bool chunked, uint64_t length, uint64_t max_bytes) {
+  max_bytes_ = max_bytes;
+  if (chunked) {
+    // The file is made at the first chunk-size line within the limit, so
+    // a body refused at once leaves none behind.
+    stage_ = Stage::kChunkSize;
+  } else {
+    if (!CreateBodyFile(&file_)) return CannotStore(file_);
+    stage_ = Stage::kLength;
+    left_ = length;
+  }
+  done_ = false;
+  return Outcome::Read();
+}
+
+void BodyReceiver::Finish(const ReadOutcome& out) {
+  done_ = true;
+  outcome_ = out;
+  if (out.kind == Outcome::kRead || out.kind == Outcome::kHeld) request_->parsed = 1;
+}
+
+void BodyReceiver::Cut() {
+  if (done_) return;
+  // What came of a counted body is kept for the answer; a broken chunked
+  // body cannot be answered in step with the client and closes silently.
+  Finish(stage_ == Stage::kLength ? Outcome::Refuse(400, "Request body shorter than its Content-Length")
+                                  : Outcome::Close());
+}
+
+// Stores data bytes of the body from the socket's buffer; false when they
+// cannot be written.
+bool BodyReceiver::Store(Socket& socket) {
+  const std::string_view got = socket.Buffered();
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(got.size(), left_));
+  if (!file_.Write(got.data(), n)) return false;
+  socket.Consume(n);
+  left_ -= n;
+  stored_ += n;
+  return true;
+}
+
+bool BodyReceiver::Take(Socket& socket) {
+  while (!done_) {
+    switch (stage_) {
+      case Stage::kLength:
+        if (socket.Buffered().empty()) return false;
+        if (!Store(socket)) {
+          Finish(CannotStore(file_));
+        } else if (left_ == 0) {
+          Finish(AdoptBody(*request_, file_) ? Outcome::Read() : CannotStore(file_));
+        }
+        break;
+      case Stage::kChunkSize: {
+        if (!socket.TakeLine(&line_, kLineCapacity)) return false;
+        uint64_t size = 0;
+        if (IsCutLine(line_) || !ChunkSize(line_, &size)) {
+          Finish(Outcome::Close());
+        } else if (max_bytes_ != 0 && size > max_bytes_ - stored_) {
+          Finish(Outcome::Refuse(413, kBodyTooLarge));
+        } else if (!made_ && !(made_ = CreateBodyFile(&file_))) {
+          Finish(CannotStore(file_));
+        } else if (size == 0) {
+          if (AdoptBody(*request_, file_)) {
+            stage_ = Stage::kTrailer;
+          } else {
+            Finish(CannotStore(file_));
+          }
+        } else {
+          left_ = size;
+          stage_ = Stage::kChunkData;
+        }
+        break;
+      }
+      case Stage::kChunkData:
+        if (socket.Buffered().empty()) return false;
+        if (!Store(socket)) {
+          Finish(CannotStore(file_));
+        } else if (left_ == 0) {
+          stage_ = Stage::kChunkEnd;
+        }
+        break;
+      case Stage::kChunkEnd:
+        // The line end after a chunk's data, and nothing else.
+        if (!socket.TakeLine(&line_, 3)) return false;
+        if (line_.empty()) {
+          stage_ = Stage::kChunkSize;
+        } else {
+          Finish(Outcome::Close());
+        }
+        break;
+      case Stage::kTrailer: {
+        if (!socket.TakeLine(&line_, kLineCapacity)) return false;
+        Outcome out;
+        if (HeaderLine(*request_, line_, nullptr, trailer_, &out)) {
+          if (out.kind == Outcome::kRead) request_->Clear(kHdrTransferEncoding);
+          Finish(out);
+        }
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace brisvane

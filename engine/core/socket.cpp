@@ -1,5 +1,6 @@
 #include "engine/core/socket.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -12,7 +13,12 @@
 namespace brisvane {
 namespace {
 
+// What a connection's input buffer starts with and keeps between
+// requests; it grows only while a head larger than that arrives, up to
+// room for the largest head the reader takes (a request line and header
+// lines at their limits), so that such a head never needs a wait.
 constexpr size_t kInputBufferSize = 16384;
+constexpr size_t kLargestInputBuffer = 96 * 1024;
 // How long a close waits for room to send close_notify: the client may
 // have stopped reading, and the close must not wait on it.
 constexpr uint32_t kCloseNotifyWaitMs = 100;
@@ -193,18 +199,36 @@ bool Socket::PrepareReceive() {
   return wait == 0 || UseTimeout(wait);
 }
 
-Socket::Arrival Socket::ReceiveAvailable() {
-  if (!IsValid()) return Arrival::kFailed;
-  if (!in_) in_.reset(new char[kInputBufferSize]);
-  if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
-  if (in_end_ == kInputBufferSize && in_begin_ > 0) {
+void Socket::MakeRoom() {
+  if (in_begin_ == in_end_) {
+    in_begin_ = in_end_ = 0;
+    // An idle connection goes back to the small buffer.
+    if (in_ && in_cap_ == kInputBufferSize) return;
+    in_.reset(new char[kInputBufferSize]);
+    in_cap_ = kInputBufferSize;
+    return;
+  }
+  if (in_end_ < in_cap_) return;
+  if (in_begin_ > 0) {
     std::memmove(in_.get(), in_.get() + in_begin_, in_end_ - in_begin_);
     in_end_ -= in_begin_;
     in_begin_ = 0;
+    return;
   }
-  if (in_end_ == kInputBufferSize) return Arrival::kNothing;
+  if (in_cap_ >= kLargestInputBuffer) return;
+  const size_t grown = std::min(in_cap_ * 2, kLargestInputBuffer);
+  std::unique_ptr<char[]> bigger(new char[grown]);
+  std::memcpy(bigger.get(), in_.get(), in_end_);
+  in_ = std::move(bigger);
+  in_cap_ = grown;
+}
+
+Socket::Arrival Socket::ReceiveAvailable() {
+  if (!IsValid()) return Arrival::kFailed;
+  MakeRoom();
+  if (in_end_ == in_cap_) return Arrival::kNothing;
   if (tls_) return ReceiveAvailableTls();
-  int64_t n = platform::socket_recv_nowait(handle_, in_.get() + in_end_, kInputBufferSize - in_end_);
+  int64_t n = platform::socket_recv_nowait(handle_, in_.get() + in_end_, in_cap_ - in_end_);
   if (n > 0) {
     in_end_ += static_cast<size_t>(n);
     return Arrival::kData;
@@ -228,9 +252,9 @@ Socket::Arrival Socket::ReceiveAvailableTls() {
       return Arrival::kFailed;
   }
   Arrival arrival = Arrival::kNothing;
-  while (in_end_ < kInputBufferSize) {
+  while (in_end_ < in_cap_) {
     size_t got = 0;
-    switch (tls_->read(in_.get() + in_end_, kInputBufferSize - in_end_, &got)) {
+    switch (tls_->read(in_.get() + in_end_, in_cap_ - in_end_, &got)) {
       case platform::TlsOutcome::kDone:
         in_end_ += got;
         arrival = Arrival::kData;
@@ -291,7 +315,7 @@ void Socket::EndTls() {
 }
 
 bool Socket::HeadBuffered() const {
-  if (in_end_ - in_begin_ >= kInputBufferSize) return true;
+  if (in_end_ - in_begin_ >= kLargestInputBuffer) return true;
   const char* p = in_ ? in_.get() + in_begin_ : nullptr;
   const char* end = in_ ? in_.get() + in_end_ : nullptr;
   bool first = true;
@@ -380,43 +404,47 @@ bool Socket::PeerAddress(platform::SockAddrV4* addr) {
   return true;
 }
 
+bool Socket::ReceiveMore() { return IsValid() && Fill(); }
+
 bool Socket::Fill() {
-  if (!in_) in_.reset(new char[kInputBufferSize]);
-  if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
-  int64_t n = ReceiveSome(in_.get() + in_end_, kInputBufferSize - in_end_);
+  MakeRoom();
+  if (in_end_ == in_cap_) return false;
+  int64_t n = ReceiveSome(in_.get() + in_end_, in_cap_ - in_end_);
   if (n <= 0) return false;
   in_end_ += static_cast<size_t>(n);
   return true;
 }
 
+void Socket::Consume(size_t n) { in_begin_ += std::min(n, in_end_ - in_begin_); }
+
+bool Socket::TakeLine(std::string* line, size_t capacity) {
+  if (capacity == 0 || !in_) return false;
+  const char* start = in_.get() + in_begin_;
+  const size_t avail = in_end_ - in_begin_;
+  const size_t max = capacity - 1;
+  const size_t scan = std::min(avail, max);
+  if (const void* lf = std::memchr(start, '\n', scan)) {
+    size_t n = static_cast<size_t>(static_cast<const char*>(lf) - start);
+    in_begin_ += n + 1;
+    if (n > 0 && start[n - 1] == '\r') --n;
+    line->assign(start, n);
+    return true;
+  }
+  if (avail < max) return false;
+  // The line ends at the capacity; a carriage return that belongs to a
+  // line end just beyond stays part of the text, as a byte-wise reader
+  // would have it. The rest stays for the next call.
+  line->assign(start, max);
+  in_begin_ += max;
+  return true;
+}
+
 bool Socket::ReadLine(std::string* line, size_t capacity) {
   if (!IsValid() || capacity == 0) return false;
-  line->clear();
-  const size_t max = capacity - 1;
-  while (true) {
-    if (in_begin_ == in_end_ && !Fill()) return false;
-    const char* start = in_.get() + in_begin_;
-    size_t avail = in_end_ - in_begin_;
-    size_t room = max - line->size();
-    size_t scan = std::min(avail, room);
-    const void* lf = std::memchr(start, '\n', scan);
-    if (lf) {
-      size_t n = static_cast<const char*>(lf) - start;
-      line->append(start, n);
-      in_begin_ += n + 1;
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      return true;
-    }
-    line->append(start, scan);
-    in_begin_ += scan;
-    if (line->size() == max) {
-      // The line ends at the capacity; a carriage return that belongs to a
-      // line end just beyond stays part of the text, as a byte-wise reader
-      // would have it.
-      return true;
-    }
-    if (in_begin_ == in_end_) in_begin_ = in_end_ = 0;
+  while (!TakeLine(line, capacity)) {
+    if (!Fill()) return false;
   }
+  return true;
 }
 
 bool Socket::SendFile(platform::FileHandle file, uint64_t offset, uint64_t length) {

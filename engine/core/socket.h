@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/socket.h"
 #include "platform/tls.h"
@@ -56,20 +57,33 @@ class Socket {
   // What receiving without waiting came to.
   enum class Arrival { kData, kNothing, kClosed, kFailed };
   // Moves what has arrived into the input buffer without waiting, in
-  // either mode. kNothing: nothing came yet (or the buffer
-  // is full, which HeadBuffered then reports). On an encrypted socket it
-  // advances a handshake still going first (kNothing while it waits; the
-  // layer asks ContinueHandshake itself to learn which readiness).
+  // either mode. kNothing: nothing came yet (or the buffer is at its
+  // largest and full, which HeadBuffered then reports). On an encrypted
+  // socket it advances a handshake still going first (kNothing while it
+  // waits; the layer asks ContinueHandshake itself to learn which
+  // readiness).
   Arrival ReceiveAvailable();
+  // Waits (bounded by the receive time-out and the read clock) until more
+  // arrives in the input buffer; false when the peer closed, the receive
+  // failed or timed out, or the buffer is full.
+  bool ReceiveMore();
   // True when the input buffer holds a whole request head, so that the
   // reader can parse it without waiting: up to the empty line, or a
   // request line without a version (HTTP/0.9, or a line the reader
-  // closes on). A full buffer counts too: the reader takes the rest of a
-  // head that large itself, bounded by its read clock.
+  // closes on). A buffer grown to its largest and full counts too: it
+  // holds more than the reader takes for a head, which it refuses.
   bool HeadBuffered() const;
   // Bytes of a next request are already here (or decrypted and waiting in
   // the session, where the socket no longer shows them as readable).
   bool HasBuffered() const { return in_begin_ < in_end_ || (tls_ && tls_->has_buffered()); }
+  // What the input buffer holds; Consume drops the first `n` bytes of it.
+  std::string_view Buffered() const {
+    return in_ ? std::string_view(in_.get() + in_begin_, in_end_ - in_begin_) : std::string_view();
+  }
+  void Consume(size_t n);
+  // ReadLine on the buffered bytes alone: false, taking nothing, when no
+  // whole line (or capacity - 1 bytes of one) is buffered yet.
+  bool TakeLine(std::string* line, size_t capacity);
 
   // Between these two, the receives together may take no longer than the
   // receive time-out set last; a pending keep-alive wait is not counted.
@@ -129,6 +143,9 @@ class Socket {
   // Sends close_notify (bounded) and ends the session; the socket is then
   // a plain blocking one again, for the drain before the close.
   void EndTls();
+  // Room at the end of the input buffer: allocated, emptied, moved to its
+  // start or grown (up to its largest) as needed.
+  void MakeRoom();
 
   platform::SocketHandle handle_ = platform::kInvalidSocket;
   platform::os_error last_error_ = 0;
@@ -152,6 +169,7 @@ class Socket {
   platform::SockAddrV4 local_;
   platform::SockAddrV4 peer_;
   std::unique_ptr<char[]> in_;
+  size_t in_cap_ = 0;
   size_t in_begin_ = 0;
   size_t in_end_ = 0;
 };
