@@ -384,41 +384,14 @@ bool socket_shutdown(SocketHandle s, int how) {
   return true;
 }
 
-int socket_wait(SocketHandle s, bool writable, uint32_t ms) {
-  pollfd p{fd_of(s), static_cast<short>(writable ? POLLOUT : POLLIN), 0};
+namespace {
+// poll() for up to `ms` in all, through interruptions: its count of ready
+// descriptors, 0 when the time passed, -1 (error recorded) on failure.
+int poll_within(pollfd* p, nfds_t count, uint32_t ms) {
   uint32_t start = tick_count();
   uint32_t left = ms;
   while (true) {
-    int r = ::poll(&p, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
-    if (r > 0) {
-      if (p.revents & POLLNVAL) {
-        set_socket_error(err::kWsaNotSocket);
-        return -1;
-      }
-      return 1;  // ready, or an error or hang-up that the next call reports
-    }
-    if (r == 0) return 0;
-    if (errno != EINTR) {
-      record_errno();
-      return -1;
-    }
-    uint32_t spent = tick_count() - start;
-    if (spent >= ms) return 0;
-    left = ms - spent;
-  }
-}
-
-int socket_wait_readable(const SocketHandle* sockets, size_t count, uint32_t ms) {
-  if (count > kMaxWaitSockets) {
-    set_socket_error(err::kWsaInvalid);
-    return -1;
-  }
-  pollfd p[kMaxWaitSockets];
-  for (size_t i = 0; i < count; ++i) p[i] = pollfd{fd_of(sockets[i]), POLLIN, 0};
-  uint32_t start = tick_count();
-  uint32_t left = ms;
-  while (true) {
-    int r = ::poll(p, static_cast<nfds_t>(count), left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    int r = ::poll(p, count, left > INT_MAX ? INT_MAX : static_cast<int>(left));
     if (r >= 0) return r;
     if (errno != EINTR) {
       record_errno();
@@ -428,6 +401,27 @@ int socket_wait_readable(const SocketHandle* sockets, size_t count, uint32_t ms)
     if (spent >= ms) return 0;
     left = ms - spent;
   }
+}
+}  // namespace
+
+int socket_wait(SocketHandle s, bool writable, uint32_t ms) {
+  pollfd p{fd_of(s), static_cast<short>(writable ? POLLOUT : POLLIN), 0};
+  const int r = poll_within(&p, 1, ms);
+  if (r > 0 && (p.revents & POLLNVAL)) {
+    set_socket_error(err::kWsaNotSocket);
+    return -1;
+  }
+  return r;  // ready, or an error or hang-up that the next call reports
+}
+
+int socket_wait_readable(const SocketHandle* sockets, size_t count, uint32_t ms) {
+  if (count > kMaxWaitSockets) {
+    set_socket_error(err::kWsaInvalid);
+    return -1;
+  }
+  pollfd p[kMaxWaitSockets];
+  for (size_t i = 0; i < count; ++i) p[i] = pollfd{fd_of(sockets[i]), POLLIN, 0};
+  return poll_within(p, static_cast<nfds_t>(count), ms);
 }
 
 bool socket_local_address(SocketHandle s, SockAddrV4* addr) {
