@@ -144,7 +144,9 @@ def hold(port, count, mode, interval):
     last_trickle = 0.0
     while not stop[0]:
         now = time.monotonic()
-        in_flight = sum(1 for c in conns.values() if c.state in ('connecting', 'connected', 'asking'))
+        in_flight = 0
+        if not ready_said or len(conns) < count:
+            in_flight = sum(1 for c in conns.values() if c.state in ('connecting', 'connected', 'asking'))
         # Lost connections are opened again, so the load stays at COUNT.
         while len(conns) < count and in_flight < BATCH:
             if not open_one():
@@ -194,7 +196,7 @@ def hold(port, count, mode, interval):
                 c.out = c.out[n:]
                 if not c.out:
                     sel.modify(c.sock, selectors.EVENT_READ, c)
-        if now - last_trickle >= 0.05:
+        if mode != 'idle' and now - last_trickle >= 0.05:
             last_trickle = now
             for c in list(conns.values()):
                 if c.state != 'trickle' or c.out or c.next_send > now:

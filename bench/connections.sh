@@ -190,7 +190,7 @@ stop_load() {
   sleep 2   # let the server see the resets before the next scenario
 }
 
-declare -A held stats mem mem_detail threads_before threads_after threads_end probe_line
+declare -A held stats mem mem_detail threads_before threads_after threads_end probe_line died
 for s in "${servers[@]}"; do
   if ! launch "$s"; then continue; fi
   pid=${pid_of[$s]}
@@ -219,9 +219,15 @@ for s in "${servers[@]}"; do
     [ "$interval" != 0 ] && sleep "$interval"
     probe_line["$s|$mode"]=$(python3 bench/conn_load.py probe "${port[$s]}" "$PROBES" "$PROBE_GAP" "$PROBE_TIMEOUT")
     stop_load; stats["$s|$mode"]=$load_stats
-    kill -0 "$pid" 2>/dev/null || { log "$s died during the $mode scenario"; break; }
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"; rc=$?
+      if [ $rc -gt 128 ]; then how="killed by SIG$(kill -l $((rc - 128)) 2>/dev/null)"; else how="exit status $rc"; fi
+      died[$s]="during the $mode load ($how)"
+      log "$s ended ${died[$s]}; the last lines of its output:"; tail -n 20 "$tmp/$s.out" >&2
+      break
+    fi
   done
-  threads_end[$s]=$(thread_count "$pid")
+  kill -0 "$pid" 2>/dev/null && threads_end[$s]=$(thread_count "$pid")
 done
 
 field() { sed -n "s/.*$2=\([^ ]*\).*/\1/p" <<<"$1"; }
@@ -248,11 +254,21 @@ for sc in quiet head body idle; do
       "$(field "$l" statuses)" "${stats["$s|$sc"]:-}"
   done
   a=$(field "${probe_line["vanehost|$sc"]:-}" median_ms); b=$(field "${probe_line["nginx|$sc"]:-}" median_ms)
-  [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" -v sc="$sc" \
-    'BEGIN { if (b > 0) printf "%-6s vanehost median / nginx median: %.2fx\n", sc, a / b }'
+  # A median over refused or unanswered probes is no latency: said so.
+  all=yes
+  for s in "${servers[@]}"; do
+    l=${probe_line["$s|$sc"]:-}
+    [ -n "$l" ] && [ "$(field "$l" answered)" = "$(field "$l" total)" ] || all=no
+  done
+  [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" -v sc="$sc" -v all="$all" \
+    'BEGIN { if (all != "yes") printf "%-6s vanehost median / nginx median: not comparable (not every probe was answered)\n", sc
+             else if (b > 0) printf "%-6s vanehost median / nginx median: %.2fx\n", sc, a / b }'
 done
 echo
 echo "held: slow or idle connections open when the probes began; slow clients: connections opened in all,"
 echo "closed by the server (and opened again), refused or failed, and open at the end"
 echo "threads at the end: $(for s in "${servers[@]}"; do printf '%s %s  ' "$s" "${threads_end[$s]:--}"; done)"
+for s in "${servers[@]}"; do
+  [ -n "${died[$s]:-}" ] && echo "$s ended ${died[$s]}: the rows after it were not run"
+done
 exit 0
