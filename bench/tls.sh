@@ -104,9 +104,9 @@ configure() {  # kind: both servers' configuration for that certificate
   set_reg Log ErrorLogFileName sz "$dir/ErrorLog.TXT"
   set_reg Log TraceLogFileName sz "$dir/TraceLog.TXT"
   set_reg 'Virtual\0000\Server' DocRoot sz "$docroot"
-  set_reg 'Virtual\0000\Server' UseSSL dword 1
-  set_reg 'Virtual\0000\Server' ServerCertificate sz "$crt"
-  set_reg 'Virtual\0000\Server' ServerPrivateKey sz "$key"
+  set_reg 'Virtual\0000' UseSSL dword 1
+  set_reg 'Virtual\0000' ServerCertificate sz "$crt"
+  set_reg 'Virtual\0000' ServerPrivateKey sz "$key"
 
   ng=$tmp/nginx-$kind
   [ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"

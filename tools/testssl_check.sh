@@ -121,9 +121,9 @@ if [ -n "$vanehost" ]; then
   set_reg Log ErrorLogFileName sz "$work/logs/ErrorLog.TXT"
   set_reg Log TraceLogFileName sz "$work/logs/TraceLog.TXT"
   set_reg 'Virtual\0000\Server' DocRoot sz "$work/htdocs"
-  set_reg 'Virtual\0000\Server' UseSSL dword 1
-  set_reg 'Virtual\0000\Server' ServerCertificate sz "$work/certs/fullchain.pem"
-  set_reg 'Virtual\0000\Server' ServerPrivateKey sz "$work/certs/key.pem"
+  set_reg 'Virtual\0000' UseSSL dword 1
+  set_reg 'Virtual\0000' ServerCertificate sz "$work/certs/fullchain.pem"
+  set_reg 'Virtual\0000' ServerPrivateKey sz "$work/certs/key.pem"
   BRISVANE_REGISTRY=$reg "$vanehost" >"$work/logs/vanehost.out" 2>&1 </dev/null &
   server_pid=$!
   for _ in $(seq 100); do
