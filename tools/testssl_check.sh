@@ -19,8 +19,9 @@
 # real one. (--fast would save a third of that but tests RC4 with the
 # local openssl, which has none, so RC4 would go unchecked.)
 #
-# What fails the check. testssl.sh rates each finding CRITICAL, HIGH,
-# MEDIUM, LOW, OK or INFO (WARN and FATAL are its own trouble). On its
+# What fails the check (tools/testssl_verdict.py decides). testssl.sh
+# rates each finding CRITICAL, HIGH, MEDIUM, LOW, OK or INFO (WARN and
+# FATAL are its own trouble). On its
 # screen it writes "NOT ok" beside findings it rates HIGH (e.g. "SSLv3
 # offered (NOT ok)") and "VULNERABLE" for an attack that works, at any
 # rating. So a finding fails when:
@@ -158,53 +159,7 @@ if [ -n "$server_pid" ] && ! kill -0 "$server_pid" 2>/dev/null; then
 fi
 [ -s "$json" ] || { tail -n 20 "$work/scan.out" | sed 's/^/   /'; fail "testssl.sh wrote no findings"; }
 
-python3 - "$json" "$IGNORED_IDS" <<'PY'
-import json, sys
-
-findings = json.load(open(sys.argv[1]))
-ignored = set(sys.argv[2].split())
-# One result from each part of the scan, so that a scan that stopped early
-# (or could not connect) does not pass for a clean one.
-expected = {'SSLv2', 'SSLv3', 'TLS1', 'TLS1_1', 'TLS1_2', 'TLS1_3',
-            'cipherlist_NULL', 'cipherlist_EXPORT', 'cipherlist_STRONG', 'PFS',
-            'heartbleed', 'CCS', 'ROBOT', 'secure_renego', 'secure_client_renego',
-            'CRIME_TLS', 'POODLE_SSL', 'fallback_SCSV', 'SWEET32', 'FREAK', 'DROWN',
-            'LOGJAM', 'BEAST', 'LUCKY13', 'RC4', 'cert_chain_of_trust'}
-
-
-def bad(f):
-    sev, text = f.get('severity', ''), f.get('finding', '')
-    if sev in ('CRITICAL', 'HIGH'):
-        return True
-    return 'VULNERABLE' in text or 'NOT ok' in text
-
-
-def show(f):
-    return '%s [%s] %s' % (f.get('id'), f.get('severity'), f.get('finding'))
-
-
-failures, notes = [], []
-for f in findings:
-    if f.get('severity') == 'FATAL':
-        failures.append('scan problem: ' + show(f))
-    elif bad(f):
-        (notes if f.get('id') in ignored else failures).append(show(f))
-missing = sorted(expected - {f.get('id') for f in findings})
-if missing:
-    failures.append('no result for: ' + ' '.join(missing))
-counts = {}
-for f in findings:
-    counts[f.get('severity')] = counts.get(f.get('severity'), 0) + 1
-print('   findings by rating: ' + ', '.join('%s %d' % kv for kv in sorted(counts.items())))
-for f in findings:
-    if f.get('severity') == 'WARN':
-        print('   testssl.sh warning (not counted): ' + show(f))
-for n in notes:
-    print('   ignored (test certificate): ' + n)
-for n in failures:
-    print('   NOT PASSED: ' + n)
-sys.exit(1 if failures else 0)
-PY
+python3 tools/testssl_verdict.py "$json" $IGNORED_IDS
 verdict=$?
 [ $verdict -eq 0 ] || fail "testssl.sh found what the check does not accept (above)"
 say "passed: no CRITICAL or HIGH finding and nothing VULNERABLE"
