@@ -223,7 +223,9 @@ for s in "${servers[@]}"; do
       wait "$pid"; rc=$?
       if [ $rc -gt 128 ]; then how="killed by SIG$(kill -l $((rc - 128)) 2>/dev/null)"; else how="exit status $rc"; fi
       died[$s]="during the $mode load ($how)"
-      log "$s ended ${died[$s]}; the last lines of its output:"; tail -n 20 "$tmp/$s.out" >&2
+      log "$s ended ${died[$s]}; the last lines of its output and error log:"
+      tail -n 5 "$tmp/$s.out" >&2
+      case "$s" in vanehost) tail -n 15 "$tmp/vanehost/ErrorLog.TXT" ;; nginx) tail -n 15 "$ng/error.log" ;; esac >&2 2>/dev/null
       break
     fi
   done
