@@ -26,7 +26,7 @@ install_tools() {
       log "apt-get install failed; see /tmp/brisvane-bench-apt.log"
       return 1
     fi
-    for svc in apache2 nginx lighttpd; do
+    for svc in apache2 nginx lighttpd h2o; do
       case " ${missing[*]} " in *" $svc "*) ;; *) continue ;; esac
       pidfile=/run/$svc.pid
       [ "$svc" = apache2 ] && pidfile=/run/apache2/apache2.pid

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Static-file throughput benchmark: Brisvane (vanehost) next to nginx and
-# lighttpd, all serving the same two files (1 KiB and 1 MiB of random bytes)
+# Static-file throughput benchmark: Brisvane (vanehost) next to nginx,
+# lighttpd and H2O, all serving the same two files (1 KiB and 1 MiB of random bytes)
 # from one temporary document root on 127.0.0.1, loaded in turn by wrk.
 #
 # A benchmark, not a test: it exits 0 once it has run, whatever the numbers.
 #
-# usage: bench/static.sh            (as root when wrk/nginx/lighttpd must be installed)
+# usage: bench/static.sh            (as root when wrk/nginx/lighttpd/h2o must be installed)
 # env:   DURATION  seconds per wrk run (default 10)
+#        RUNS      runs of each case per server (default 3), interleaved
+#                  (A, B, C, D, A, B, ...) so that a slow moment of the
+#                  machine does not fall on one server only; the table
+#                  shows the median
 #        THREADS   wrk threads (default 2)
 #        CONNS     wrk connections (default 32)
 #
-# All three servers log every request (access logs on, written into the temp
+# All four servers log every request (access logs on, written into the temp
 # directory). nginx: worker_processes auto, sendfile on. lighttpd: its default
-# single event-loop process. vanehost: NumThreads 1000, other values default.
+# single event-loop process. H2O: its default of one event-loop thread per
+# core. vanehost: NumThreads 1000, other values default.
 # The load generator shares the machine's cores with the server under load.
 set -u
 cd "$(dirname "$0")/.."
@@ -21,13 +26,15 @@ repo=$PWD
 DURATION=${DURATION:-10}
 THREADS=${THREADS:-2}
 CONNS=${CONNS:-32}
-case "$DURATION$THREADS$CONNS" in *[!0-9]*) echo "DURATION, THREADS and CONNS must be whole numbers" >&2; exit 2 ;; esac
+RUNS=${RUNS:-3}
+case "$DURATION$THREADS$CONNS$RUNS" in *[!0-9]*) echo "DURATION, THREADS, CONNS and RUNS must be whole numbers" >&2; exit 2 ;; esac
+[ "$RUNS" -ge 1 ] || { echo "RUNS must be at least 1" >&2; exit 2; }
 
 . bench/common.sh
 
 # ---------------------------------------------------------------- tools
-install_tools wrk nginx lighttpd || exit 1
-require_commands wrk nginx lighttpd python3 || exit 1
+install_tools wrk nginx lighttpd h2o || exit 1
+require_commands wrk nginx lighttpd h2o python3 || exit 1
 
 # ---------------------------------------------------------------- build
 build_vanehost || exit 1
@@ -36,12 +43,12 @@ build_vanehost || exit 1
 make_temp_dir
 
 docroot=$tmp/htdocs
-mkdir -p "$docroot" "$tmp/nginx" "$tmp/lighttpd" "$tmp/vanehost"
+mkdir -p "$docroot" "$tmp/nginx" "$tmp/lighttpd" "$tmp/h2o" "$tmp/vanehost"
 head -c 1024 /dev/urandom >"$docroot/small.bin"
 head -c 1048576 /dev/urandom >"$docroot/large.bin"
 chmod 755 "$docroot"; chmod 644 "$docroot"/*.bin
 
-read -r port_bv port_ng port_lt < <(free_ports 3)
+read -r port_bv port_ng port_lt port_h2 < <(free_ports 4)
 
 # ---------------------------------------------------------------- configs
 reg=$tmp/vanehost/registry.reg
@@ -95,9 +102,30 @@ server.max-fds = 8192
 mimetype.assign = ( ".bin" => "application/octet-stream" )
 EOF
 
+h2=$tmp/h2o
+# Started by root, H2O would switch to "nobody" unless told otherwise.
+h2_user=
+[ "$(id -u)" = 0 ] && h2_user="user: $(id -un)"
+cat >"$h2/h2o.conf" <<EOF
+$h2_user
+pid-file: $h2/h2o.pid
+error-log: $h2/error.log
+access-log: $h2/access.log
+listen:
+  host: 127.0.0.1
+  port: $port_h2
+file.mime.addtypes:
+  application/octet-stream: .bin
+hosts:
+  default:
+    paths:
+      /:
+        file.dir: $docroot
+EOF
+
 # ---------------------------------------------------------------- start servers
 declare -A port pid_of starts reaped last_exit deaths
-port[brisvane]=$port_bv; port[nginx]=$port_ng; port[lighttpd]=$port_lt
+port[brisvane]=$port_bv; port[nginx]=$port_ng; port[lighttpd]=$port_lt; port[h2o]=$port_h2
 
 launch() {  # name: starts that server in the background, waits until it listens
   local name=$1 n=${starts[$1]:-0}
@@ -107,6 +135,7 @@ launch() {  # name: starts that server in the background, waits until it listens
     brisvane) exec env BRISVANE_REGISTRY="$reg" "$vanehost" ;;
     nginx)    exec nginx -p "$ng/" -e "$ng/error.log" -c "$ng/nginx.conf" -g 'daemon off;' ;;
     lighttpd) exec lighttpd -D -f "$lt/lighttpd.conf" ;;
+    h2o)      exec h2o -c "$h2/h2o.conf" ;;
   esac >"$out" 2>&1 </dev/null &
   local p=$!
   pids+=("$p"); pid_of[$name]=$p
@@ -144,7 +173,8 @@ PY
 }
 
 declare -A ok
-servers=(brisvane nginx lighttpd)
+servers=(brisvane nginx lighttpd h2o)
+peers=(nginx lighttpd h2o)
 for s in "${servers[@]}"; do launch "$s" && ok[$s]=1; done
 for s in "${servers[@]}"; do
   [ -n "${ok[$s]:-}" ] || continue
@@ -193,39 +223,71 @@ for s in "${servers[@]}"; do
   if [ -n "${ok[$s]:-}" ] && ! alive "$s"; then log "$s died during the warm-up (${last_exit[$s]})"; fi
 done
 
+# note_add KEY TEXT: one more remark for a case and server.
+note_add() { note[$1]="${note[$1]:+${note[$1]}; }$2"; }
+
+for cs in "${cases[@]}"; do
+  for r in $(seq "$RUNS"); do
+    for s in "${servers[@]}"; do
+      k="$cs|$s"; kr="$k|$r"
+      if ! ensure "$s"; then [ "$r" = 1 ] && note_add "$k" "not running"; continue; fi
+      log "wrk: $cs -> $s, run $r of $RUNS (${DURATION}s)"
+      before=$(passive_opens)
+      out=$(run_wrk "$s" "$cs" "$DURATION")
+      conns[$kr]=$(( $(passive_opens) - before ))
+      total=$(awk '/ requests in / {print $1}' <<<"$out")
+      printf '%s\n' "$out" >"$tmp/wrk-${s}-${cs// /_}-$r.txt"
+      rr=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
+      t=$(awk '/^Transfer\/sec:/ {print $2}' <<<"$out")
+      non2xx=$(awk '/Non-2xx or 3xx responses:/ {print $NF}' <<<"$out")
+      sock=$(awk -F'[ ,]+' '/Socket errors:/ {for (i = 1; i < NF; i++) if ($i ~ /^(connect|read|write|timeout)$/) s += $(i + 1); print s + 0}' <<<"$out")
+      errs[$kr]=$(( ${non2xx:-0} + ${sock:-0} ))
+      if [ -z "$rr" ]; then
+        note_add "$k" "run $r: wrk gave no result"; printf '%s\n' "$out" | tail -n 5 >&2
+      else
+        rps[$kr]=$rr
+        bps[$kr]=$(to_bytes "${t:-0B}")
+      fi
+      if [ "${errs[$kr]}" != 0 ]; then
+        note_add "$k" "run $r: $(grep -E 'Non-2xx|Socket errors' <<<"$out" | sed 's/^ *//' | paste -sd';' -)"
+        { echo "--- ss -s after $cs -> $s, run $r"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
+      fi
+      # With "Connection: close" each response should end its connection.
+      if [ "${cs##* }" = close ] && [ -n "$total" ] && [ "${conns[$kr]}" -lt $(( total / 2 )) ]; then
+        note_add "$k" "run $r: NOT COMPARABLE: connections stayed open (${conns[$kr]} accepted for $total requests)"
+      fi
+      if ! alive "$s"; then
+        log "$s ended during \"$cs\" (${last_exit[$s]}); the last lines of its output:"
+        tail -n 5 "$tmp/$s.out.$((${starts[$s]} - 1))" >&2
+        note_add "$k" "run $r: server died: ${last_exit[$s]}"
+        { echo "--- ss -s after $s died in $cs"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
+      fi
+      sleep 1
+    done
+  done
+done
+
+# median VALUE...: the middle value (the mean of the two middle ones for an
+# even count); nothing when given nothing.
+median() {
+  [ $# -gt 0 ] || return 0
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The median of each case and server over its runs that gave a result.
+declare -A med_rps med_bps med_conns sum_errs runs_list
 for cs in "${cases[@]}"; do
   for s in "${servers[@]}"; do
-    k="$cs|$s"
-    if ! ensure "$s"; then note[$k]="not running"; continue; fi
-    log "wrk: $cs -> $s (${DURATION}s)"
-    before=$(passive_opens)
-    out=$(run_wrk "$s" "$cs" "$DURATION")
-    conns[$k]=$(( $(passive_opens) - before ))
-    total=$(awk '/ requests in / {print $1}' <<<"$out")
-    printf '%s\n' "$out" >"$tmp/wrk-${s}-${cs// /_}.txt"
-    r=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
-    t=$(awk '/^Transfer\/sec:/ {print $2}' <<<"$out")
-    non2xx=$(awk '/Non-2xx or 3xx responses:/ {print $NF}' <<<"$out")
-    sock=$(awk -F'[ ,]+' '/Socket errors:/ {for (i = 1; i < NF; i++) if ($i ~ /^(connect|read|write|timeout)$/) s += $(i + 1); print s + 0}' <<<"$out")
-    rps[$k]=${r:-0}
-    bps[$k]=$(to_bytes "${t:-0B}")
-    errs[$k]=$(( ${non2xx:-0} + ${sock:-0} ))
-    if [ -z "$r" ]; then note[$k]="wrk gave no result"; printf '%s\n' "$out" | tail -n 5 >&2; fi
-    if [ "${errs[$k]}" != 0 ]; then
-      note[$k]="$(grep -E 'Non-2xx|Socket errors' <<<"$out" | sed 's/^ *//' | paste -sd';' -)"
-      { echo "--- ss -s after $cs -> $s"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
-    fi
-    # With "Connection: close" each response should end its connection.
-    if [ "${cs##* }" = close ] && [ -n "$total" ] && [ "${conns[$k]}" -lt $(( total / 2 )) ]; then
-      note[$k]="${note[$k]:+${note[$k]}; }NOT COMPARABLE: connections stayed open (${conns[$k]} accepted for $total requests)"
-    fi
-    if ! alive "$s"; then
-      log "$s ended during \"$cs\" (${last_exit[$s]}); the last lines of its output:"
-      tail -n 5 "$tmp/$s.out.$((${starts[$s]} - 1))" >&2
-      note[$k]="${note[$k]:+${note[$k]}; }server died: ${last_exit[$s]}"
-      { echo "--- ss -s after $s died in $cs"; ss -s 2>/dev/null | head -n 3; } >>"$tmp/notes.txt"
-    fi
-    sleep 1
+    k="$cs|$s"; vr=(); vb=(); vc=(); e=0; list=
+    for r in $(seq "$RUNS"); do
+      e=$(( e + ${errs["$k|$r"]:-0} ))
+      [ -n "${rps["$k|$r"]:-}" ] || { list="$list${list:+ }-"; continue; }
+      vr+=("${rps["$k|$r"]}"); vb+=("${bps["$k|$r"]}"); vc+=("${conns["$k|$r"]}")
+      list="$list${list:+ }$(printf '%.0f' "${rps["$k|$r"]}")"
+    done
+    sum_errs[$k]=$e; runs_list[$k]=$list
+    [ ${#vr[@]} -gt 0 ] || continue
+    med_rps[$k]=$(median "${vr[@]}"); med_bps[$k]=$(median "${vb[@]}"); med_conns[$k]=$(median "${vc[@]}")
   done
 done
 
@@ -234,31 +296,36 @@ echo
 echo "machine: $(nproc) cores (wrk shares them), $(uname -sr)"
 echo "nginx:    $(nginx -v 2>&1 | sed 's/^nginx version: //')"
 echo "lighttpd: $(lighttpd -v 2>&1 | head -n 1)"
+echo "h2o:      $(h2o --version 2>&1 | head -n 1)"
 echo "wrk:      $(wrk -v 2>&1 | head -n 1 | awk '{print $1, $2}')"
-echo "load:     wrk -t$THREADS -c$CONNS -d${DURATION}s per run, 127.0.0.1; MB = 10^6 bytes"
-echo "accepted: TCP connections the kernel accepted during the run (about 1 per request expected with Connection: close)"
-echo "ratio:    Brisvane requests/s divided by the better of nginx and lighttpd in the same case"
+echo "load:     wrk -t$THREADS -c$CONNS -d${DURATION}s per run, $RUNS runs per case and server, interleaved, 127.0.0.1; MB = 10^6 bytes"
+echo "columns:  requests/s, MB/s and accepted are medians over the runs; errors are summed; runs lists each run's requests/s"
+echo "accepted: TCP connections the kernel accepted during a run (about 1 per request expected with Connection: close)"
+echo "ratio:    Brisvane's median requests/s divided by the best peer's median (nginx, lighttpd, H2O) in the same case"
 echo
-printf '%-16s %-9s %12s %10s %8s %9s  %s\n' case server requests/s MB/s errors accepted "vs best peer"
-printf '%-16s %-9s %12s %10s %8s %9s  %s\n' ---- ------ ---------- ---- ------ -------- ------------
+fmt='%-16s %-9s %12s %8s %7s %9s  %-22s %s\n'
+printf "$fmt" case server requests/s MB/s errors accepted runs "vs best peer"
+printf "$fmt" ---- ------ ---------- ---- ------ -------- ---- ------------
 for cs in "${cases[@]}"; do
-  best=0
-  for s in nginx lighttpd; do
-    v=${rps["$cs|$s"]:-}
-    [ -n "$v" ] && best=$(awk -v a="$v" -v b="$best" 'BEGIN { print (a > b) ? a : b }')
+  best=0; best_name=
+  for s in "${peers[@]}"; do
+    v=${med_rps["$cs|$s"]:-}
+    [ -n "$v" ] || continue
+    if awk -v a="$v" -v b="$best" 'BEGIN { exit !(a > b) }'; then best=$v; best_name=$s; fi
   done
   for s in "${servers[@]}"; do
     k="$cs|$s"
-    if [ -z "${rps[$k]:-}" ]; then
-      printf '%-16s %-9s %12s %10s %8s %9s  %s\n' "$cs" "$s" - - - - "${note[$k]:-}"
+    if [ -z "${med_rps[$k]:-}" ]; then
+      printf "$fmt" "$cs" "$s" - - - - "${runs_list[$k]:--}" "${note[$k]:-}"
       continue
     fi
     ratio=
     if [ "$s" = brisvane ]; then
-      ratio=$(awk -v a="${rps[$k]}" -v b="$best" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "n/a" }')
+      ratio=$(awk -v a="${med_rps[$k]}" -v b="$best" -v n="$best_name" 'BEGIN { if (b > 0) printf "%.2fx of %s", a / b, n; else print "n/a" }')
     fi
-    printf '%-16s %-9s %12.0f %10.1f %8s %9s  %s\n' "$cs" "$s" "${rps[$k]}" \
-      "$(awk -v b="${bps[$k]}" 'BEGIN { print b / 1e6 }')" "${errs[$k]}" "${conns[$k]}" "$ratio${note[$k]:+  (${note[$k]})}"
+    printf "$fmt" "$cs" "$s" "$(printf '%.0f' "${med_rps[$k]}")" \
+      "$(awk -v b="${med_bps[$k]}" 'BEGIN { printf "%.1f", b / 1e6 }')" "${sum_errs[$k]}" \
+      "$(printf '%.0f' "${med_conns[$k]}")" "${runs_list[$k]}" "$ratio${note[$k]:+  (${note[$k]})}"
   done
 done
 for s in "${servers[@]}"; do

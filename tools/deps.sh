@@ -20,6 +20,10 @@ esac
 case "$want" in
   deb|all) add lintian adduser init-system-helpers ;;
 esac
+case "$want" in
+  # The TLS scan of the test command.
+  all) add testssl.sh ;;
+esac
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

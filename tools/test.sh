@@ -78,6 +78,18 @@ else
   build_failed build/test-native.log
 fi
 
+echo "== TLS scan (testssl.sh against the native build)"
+if [ -x build/test-native/stage/vanehost ]; then
+  timeout 1200 bash tools/testssl_check.sh build/test-native >build/test-testssl.log 2>&1
+  case $? in
+    0) passed=$((passed + 1)); tail -n 1 build/test-testssl.log ;;
+    77) skipped=$((skipped + 1)); tail -n 1 build/test-testssl.log ;;
+    *) failed=$((failed + 1)); stage_failed=1; sed -n '/NOT PASSED\|FAIL/p' build/test-testssl.log | head -20 ;;
+  esac
+else
+  echo "   skipped: no native build to scan (its failure is counted above)"; skipped=$((skipped + 1))
+fi
+
 echo "== native engine under ThreadSanitizer"
 tsan_targets="engine_server_tests engine_tls_server_tests engine_pages_server_tests engine_auth_tests engine_isapi_server_tests host_log_ring_tests"
 if cmake -S "$root" -B build/test-tsan -G Ninja -DBRISVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DBRISVANE_TSAN=ON \
