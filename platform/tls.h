@@ -4,8 +4,8 @@
 //
 // Policy is the backend's, not the caller's: TLS 1.2 and 1.3 only, the
 // cipher choice of Mozilla's "intermediate" profile (forward-secret key
-// exchange with AES-GCM or ChaCha20-Poly1305; the client's order for TLS 1.3
-// and, as that profile says, for 1.2 too), no compression, no
+// exchange with AES-GCM or ChaCha20-Poly1305; the server's order for TLS
+// 1.2, the client's for TLS 1.3), no compression, no
 // renegotiation, ALPN "http/1.1". Schannel has no ChaCha20 and is given
 // the nearest set it can express (ECDHE/DHE with AES-GCM).
 //

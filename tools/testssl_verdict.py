@@ -63,6 +63,9 @@ def main():
     for f in findings:
         counts[f.get('severity')] = counts.get(f.get('severity'), 0) + 1
     print('   findings by rating: ' + ', '.join('%s %d' % kv for kv in sorted(counts.items())))
+    for f in findings:
+        if f.get('severity') in ('MEDIUM', 'LOW') and not fails(f):
+            print('   noted (not failing): ' + describe(f))
     for line in warnings:
         print('   testssl.sh warning (not counted): ' + line)
     for line in skipped:
