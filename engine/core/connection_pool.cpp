@@ -311,6 +311,7 @@ void ConnectionPool::Park(uintptr_t key, Connection& c, platform::PollInterest i
   } else {
     c.has_deadline = true;
     c.deadline = now + keep_alive;
+    c.socket->ReleaseInput();
   }
   // A deadline already passed is not handed to the sweep.
   if (stopping_.load() || (c.has_deadline && Passed(now, c.deadline))) return Expire(key, c);

@@ -81,6 +81,14 @@ class Socket {
     return in_ ? std::string_view(in_.get() + in_begin_, in_end_ - in_begin_) : std::string_view();
   }
   void Consume(size_t n);
+  // Gives back an empty input buffer: a connection idle between requests
+  // keeps no buffer (the next arrival makes one).
+  void ReleaseInput() {
+    if (in_begin_ == in_end_) {
+      in_.reset();
+      in_cap_ = in_begin_ = in_end_ = 0;
+    }
+  }
   // ReadLine on the buffered bytes alone: false, taking nothing, when no
   // whole line (or capacity - 1 bytes of one) is buffered yet.
   bool TakeLine(std::string* line, size_t capacity);
