@@ -1,5 +1,6 @@
 #include "engine/core/connection_pool.h"
 
+#include <algorithm>
 #include <string>
 
 #include "engine/core/connection_handler.h"
@@ -19,6 +20,9 @@ constexpr int kAcceptBurst = 64;
 // Time-outs when no settings are at hand (the built-in defaults).
 constexpr uint32_t kDefaultTimeoutMs = 45000;
 
+// Fewest threads that wait in the set at once (more with more cores): one
+// may be between a wake-up and its request while another waits.
+constexpr int kMinWaiters = 2;
 // How often a worker tries the table's lock before it waits for it: about
 // as long as an arming takes.
 constexpr int kTakeSpins = 200;
@@ -34,7 +38,8 @@ ConnectionPool::ConnectionPool(std::unique_ptr<Socket> listener, std::unique_ptr
                                int workers, Engine* engine)
     : listener_(std::move(listener)),
       secure_listener_(std::move(secure_listener)),
-      workers_(workers <= 0 ? 1 : workers), engine_(engine) {}
+      workers_(workers <= 0 ? 1 : workers), engine_(engine),
+      max_waiting_(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), kMinWaiters, workers_)) {}
 
 ConnectionPool::~ConnectionPool() { Stop(); }
 
@@ -163,13 +168,43 @@ bool ConnectionPool::TakeConnection() {
 }
 
 void ConnectionPool::Worker() {
+  Follower self;
   while (!stopping_.load()) {
+    if (!BecomeWaiter(self)) break;
     platform::PollEvent event;
     const int n = poller_.wait(&event, 1, platform::kWaitInfinite);
+    LeaveWaiting();
     if (n < 0) platform::sleep_ms(10);  // never spin on a failing set
     if (n == 0) ServeLate();  // woken: a body's time may have run out
     if (n <= 0) continue;
     if (Connection* c = Take(event.key)) Serve(event.key, *c);
+  }
+}
+
+bool ConnectionPool::BecomeWaiter(Follower& self) {
+  std::unique_lock<std::mutex> lock(waiters_mu_);
+  if (waiting_ >= max_waiting_) {
+    // Enough threads wait in the set already: a woken one is always a
+    // recently busy one (the last in is the first out), never one of
+    // hundreds of cold threads taking turns.
+    self.promoted = false;
+    followers_.push_back(&self);
+    self.wake.wait(lock, [&] { return self.promoted || stopping_.load(); });
+    if (!self.promoted) return false;
+  }
+  ++waiting_;
+  return true;
+}
+
+void ConnectionPool::LeaveWaiting() {
+  std::lock_guard<std::mutex> lock(waiters_mu_);
+  // The last waiter going to serve a request calls a follower to the set,
+  // so that a slow request never leaves the set without a thread.
+  if (--waiting_ == 0 && !followers_.empty()) {
+    Follower* next = followers_.back();
+    followers_.pop_back();
+    next->promoted = true;
+    next->wake.notify_one();
   }
 }
 
@@ -395,6 +430,11 @@ void ConnectionPool::Stop() {
       if (!c->parked) platform::socket_shutdown(c->socket->handle(), 2);
   }
   for (size_t i = 0; i < threads_.size(); ++i) poller_.wake();
+  {
+    std::lock_guard<std::mutex> lock(waiters_mu_);
+    for (Follower* f : followers_) f->wake.notify_one();
+    followers_.clear();
+  }
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& t : threads_) t.join();
   threads_.clear();

@@ -22,8 +22,13 @@
 //   after RecvTimeOut from its first byte (a new connection: from accept).
 //   A body whose last piece came RecvTimeOut ago is handed to a worker
 //   (woken for it), which answers it as a timed-out receive would be.
-// - NumThreads workers wait in the set together (leader/followers: the
-//   kernel hands each ready connection to exactly one waiting thread).
+// - NumThreads workers: as many as there are cores wait in the set
+//   together (the kernel hands each ready connection to exactly one
+//   waiting thread); the rest park as followers, the last parked called
+//   first, and the last waiter to leave for a request calls one to the
+//   set. So a thread done with a request finds the next ready connection
+//   without sleeping, and a wake-up goes to a recently busy thread, not to
+//   one of hundreds of cold ones in turn.
 //   The worker that takes a connection serves it itself, with no hand-off:
 //   a TLS handshake still going is advanced without waiting and parked
 //   again for the readiness it asks for (RecvTimeOut from accept bounds
@@ -52,6 +57,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -134,6 +140,8 @@ class ConnectionPool {
   std::unique_ptr<Socket> secure_listener_;
   int workers_;
   Engine* engine_;
+  // Most workers waiting in the set at once; the others are followers.
+  int max_waiting_;
   platform::Poller poller_;
   std::atomic<uint32_t> open_{0};
   std::atomic<bool> stopping_{false};
@@ -142,6 +150,20 @@ class ConnectionPool {
   std::atomic<bool> refusing_{false};
   // Running out of descriptors has been logged and no accept worked since.
   bool starved_ = false;
+
+  // A worker not waiting in the set, parked until called to it.
+  struct Follower {
+    std::condition_variable wake;
+    bool promoted = false;  // under waiters_mu_
+  };
+  // Joins the threads waiting in the set, or parks as a follower while
+  // enough wait there; false when the layer stops meanwhile.
+  bool BecomeWaiter(Follower& self);
+  // Leaves the set's waiters with an event (or a wake-up) to serve.
+  void LeaveWaiting();
+  std::mutex waiters_mu_;
+  int waiting_ = 0;  // threads in the set's wait
+  std::vector<Follower*> followers_;  // parked, the last parked last
 
   std::mutex table_mu_;
   Table table_;
