@@ -127,3 +127,16 @@ alive() {  # name
   fi
   return 1
 }
+
+# nginx_main_context DIR CONNECTIONS [LINE]: the top of an nginx.conf for an
+# instance living in DIR (its pid file and error log there), running as the
+# calling user when that is root, with an optional extra main-context LINE.
+nginx_main_context() {
+  local dir=$1 connections=$2 extra=${3:-}
+  [ "$(id -u)" = 0 ] && echo "user $(id -un) $(id -gn);"
+  echo "worker_processes auto;"
+  [ -n "$extra" ] && echo "$extra"
+  echo "pid $dir/nginx.pid;"
+  echo "error_log $dir/error.log;"
+  echo "events { worker_connections $connections; }"
+}

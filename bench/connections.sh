@@ -92,15 +92,9 @@ set_reg 'Virtual\0000\Server' DocRoot sz "$docroot"
 set_reg 'Virtual\0000\CgiBin' /cgi-bin sz "$docroot/cgi-bin"
 
 ng=$tmp/nginx
-user_line=
-[ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"
-cat >"$ng/nginx.conf" <<EOF
-$user_line
-worker_processes auto;
-worker_rlimit_nofile 40000;
-pid $ng/nginx.pid;
-error_log $ng/error.log;
-events { worker_connections 30000; }
+{
+  nginx_main_context "$ng" 30000 "worker_rlimit_nofile 40000;"
+  cat <<EOF
 http {
     default_type application/octet-stream;
     sendfile on;
@@ -122,6 +116,7 @@ http {
     }
 }
 EOF
+} >"$ng/nginx.conf"
 
 declare -A port pid_of body_method body_path
 port[vanehost]=$port_bv; port[nginx]=$port_ng

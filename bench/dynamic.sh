@@ -197,14 +197,9 @@ AddOutputFilter INCLUDES .shtml
 EOF
 
 ng=$tmp/nginx
-user_line=
-[ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"
-cat >"$ng/nginx.conf" <<EOF
-$user_line
-worker_processes auto;
-pid $ng/nginx.pid;
-error_log $ng/error.log;
-events { worker_connections 4096; }
+{
+  nginx_main_context "$ng" 4096
+  cat <<EOF
 http {
     types { text/html html shtml; text/plain txt; }
     default_type application/octet-stream;
@@ -224,6 +219,7 @@ http {
     }
 }
 EOF
+} >"$ng/nginx.conf"
 
 lt=$tmp/lighttpd
 cat >"$lt/lighttpd.conf" <<EOF

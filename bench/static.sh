@@ -61,14 +61,9 @@ set_reg Log TraceLogFileName sz "$tmp/vanehost/TraceLog.TXT"
 set_reg 'Virtual\0000\Server' DocRoot sz "$docroot"
 
 ng=$tmp/nginx
-user_line=
-[ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"
-cat >"$ng/nginx.conf" <<EOF
-$user_line
-worker_processes auto;
-pid $ng/nginx.pid;
-error_log $ng/error.log;
-events { worker_connections 4096; }
+{
+  nginx_main_context "$ng" 4096
+  cat <<EOF
 http {
     default_type application/octet-stream;
     sendfile on;
@@ -86,6 +81,7 @@ http {
     }
 }
 EOF
+} >"$ng/nginx.conf"
 
 lt=$tmp/lighttpd
 cat >"$lt/lighttpd.conf" <<EOF

@@ -92,7 +92,7 @@ port[nginx]=$port_ng;    tls_port[nginx]=$port_ngs
 servers=(vanehost nginx)
 
 configure() {  # kind: both servers' configuration for that certificate
-  local kind=$1 crt=$tmp/certs/$1.crt key=$tmp/certs/$1.key user_line=
+  local kind=$1 crt=$tmp/certs/$1.crt key=$tmp/certs/$1.key
   local dir=$tmp/vanehost-$kind
   mkdir -p "$dir" "$tmp/nginx-$kind"
   reg=$dir/registry.reg
@@ -109,13 +109,9 @@ configure() {  # kind: both servers' configuration for that certificate
   set_reg 'Virtual\0000' ServerPrivateKey sz "$key"
 
   ng=$tmp/nginx-$kind
-  [ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"
-  cat >"$ng/nginx.conf" <<EOF
-$user_line
-worker_processes auto;
-pid $ng/nginx.pid;
-error_log $ng/error.log;
-events { worker_connections 4096; }
+  {
+    nginx_main_context "$ng" 4096
+    cat <<EOF
 http {
     default_type application/octet-stream;
     sendfile on;
@@ -146,6 +142,7 @@ http {
     }
 }
 EOF
+  } >"$ng/nginx.conf"
 }
 
 launch() {  # name kind: starts that server, waits until its plain port answers
