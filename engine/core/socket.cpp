@@ -239,9 +239,10 @@ Socket::Arrival Socket::ReceiveAvailable() {
 }
 
 Socket::Arrival Socket::ReceiveAvailableTls() {
-  // A record may hold more than one read takes: reading on until the
-  // session wants the socket again means that nothing decrypted is left
-  // behind when the connection is parked.
+  // A record may hold more than one read takes: reading on while the
+  // session holds bytes means that nothing decrypted is left behind when
+  // the connection is parked. Bytes still in the socket keep it readable,
+  // so they need no read here (one receive less per request).
   switch (ContinueHandshake()) {
     case Handshake::kDone:
       break;
@@ -258,6 +259,7 @@ Socket::Arrival Socket::ReceiveAvailableTls() {
       case platform::TlsOutcome::kDone:
         in_end_ += got;
         arrival = Arrival::kData;
+        if (!tls_->has_buffered()) return arrival;
         continue;
       case platform::TlsOutcome::kWantRead:
       case platform::TlsOutcome::kWantWrite:
