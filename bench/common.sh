@@ -94,18 +94,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 
-# free_ports N: N loopback ports that were free a moment ago, on one line.
-free_ports() {
-  python3 - "$1" <<'PY'
-import socket, sys
-socks = []
-for _ in range(int(sys.argv[1])):
-    s = socket.socket()
-    s.bind(('127.0.0.1', 0))
-    socks.append(s)
-print(*(s.getsockname()[1] for s in socks))
-PY
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../tools/ports.sh"
 
 # set_reg SECTION NAME TYPE VALUE: one value of the Default profile in $reg.
 set_reg() {

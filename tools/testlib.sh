@@ -35,9 +35,8 @@ fail() {
   exit 1
 }
 
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
+. "$testlib_dir/ports.sh"
+free_port() { free_ports 1; }
 
 reg_set() { python3 "$testlib_dir/reg_set.py" "$BRISVANE_REGISTRY" "$@" || fail "reg_set $*"; }
 

@@ -63,17 +63,7 @@ make_cert() {
   cat "$d/server.pem" "$d/ca.pem" >"$d/fullchain.pem"
 } >/dev/null 2>&1
 
-free_ports() {
-  python3 - "$1" <<'PY'
-import socket, sys
-socks = []
-for _ in range(int(sys.argv[1])):
-    s = socket.socket()
-    s.bind(('127.0.0.1', 0))
-    socks.append(s)
-print(*(s.getsockname()[1] for s in socks))
-PY
-}
+. tools/ports.sh
 
 target= vanehost=
 case "${1:-}" in
